@@ -1,0 +1,8 @@
+#include "app/settings.h"
+
+int main(int argc, char** argv) {
+  ToneSettings settings;
+  ParseCommandLine(argc, argv, settings);
+  if (settings.oneShot) return PlayTone(settings) ? 0 : 1;
+  return 0;
+}

@@ -1,0 +1,60 @@
+// End-to-end: the built binary with real arguments, recorded through
+// ALSA's file plugin.
+#include <gtest/gtest.h>
+
+#include "testing/process.h"
+
+namespace {
+
+TEST(OneShotTest, PlaysTwoSecondsOfA440OnDefault) {
+  TestDir dir;
+  const std::string recording = dir.path + "/default.raw";
+  WriteAlsaConfig(dir, RecordingDefault(recording));
+  RunResult run = RunLarkhorn(dir, {"440", "2"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "Frequency = 440.00 Hz\n");
+  EXPECT_EQ(run.err, "");
+  std::vector<int32_t> frames = MonoFromStereo24(ReadFile(recording));
+  EXPECT_EQ(frames.size(), 88200u);
+  EXPECT_EQ(frames, ExpectedTone(440.0f, 44100, 88200, 25.0f));
+}
+
+TEST(OneShotTest, ThirdArgumentNamesTheDeviceOnlyWhenLast) {
+  TestDir dir;
+  const std::string fallback = dir.path + "/default.raw";
+  const std::string named = dir.path + "/a-rather-long-file-name.raw";
+  WriteAlsaConfig(dir, RecordingDefault(fallback));
+
+  RunResult three =
+      RunLarkhorn(dir, {"-440", "0.2", "file:'" + named + "',raw"});
+  EXPECT_EQ(three.exitStatus, 0);
+  EXPECT_EQ(three.out, "Frequency = -440.00 Hz\n");
+  EXPECT_EQ(MonoFromStereo24(ReadFile(named)),
+            ExpectedTone(440.0f, 44100, 44100, 25.0f));
+
+  RunResult four = RunLarkhorn(dir, {"440", "1.99999", "nosuchdevice", "4"});
+  EXPECT_EQ(four.exitStatus, 0);
+  EXPECT_EQ(MonoFromStereo24(ReadFile(fallback)).size(), 88199u);
+}
+
+TEST(OneShotTest, NotANumberPlaysSilence) {
+  TestDir dir;
+  const std::string recording = dir.path + "/default.raw";
+  WriteAlsaConfig(dir, RecordingDefault(recording));
+  RunResult run = RunLarkhorn(dir, {"nan", "nan"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "Frequency = nan Hz\n");
+  EXPECT_EQ(ReadFile(recording), std::string(44100 * 6, '\0'));
+}
+
+TEST(OneShotTest, UnknownDeviceFailsWithStatusOne) {
+  TestDir dir;
+  RunResult run = RunLarkhorn(dir, {"440", "1", "nosuchdevice"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.out, "Frequency = 440.00 Hz\n");
+  // alsa-lib may print its own diagnostic first.
+  EXPECT_NE(run.err.find("unable to open pcm device: "), std::string::npos)
+      << run.err;
+}
+
+}  // namespace

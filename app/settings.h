@@ -1,0 +1,43 @@
+// The settings record, the command line, the tone request and the console.
+#ifndef LARKHORN_APP_SETTINGS_H_
+#define LARKHORN_APP_SETTINGS_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+enum class PitchMode { Note = 1, Frequency = 2 };
+enum class BannerState { Title = 0, Plain = 1, Help = 2 };
+
+// Everything the user can set, for the whole run.
+struct ToneSettings {
+  uint32_t sampleRate = 44100;
+  float lengthSeconds = 8.0f;
+  float frequency = 0.0f;
+  float volumePercent = 25.0f;
+  std::string noteName = "a";
+  double octave = 0.0;
+  std::string deviceName = "default";
+  PitchMode pitchMode = PitchMode::Note;
+  BannerState banner = BannerState::Title;
+  bool oneShot = false;
+  std::string command;
+};
+
+// Applies argv's frequency, length and device to settings; sets oneShot when
+// there is at least one argument.
+void ParseCommandLine(int argc, const char* const* argv,
+                      ToneSettings& settings);
+
+// Clamps a length in seconds to 1..120; NaN counts as below range.
+float ClampLength(float seconds);
+
+// Frames in a tone of the given length: truncated, never negative.
+int32_t FrameCount(uint32_t sampleRate, float lengthSeconds);
+
+// Synthesises, packs and plays one tone from settings; sampleRate may come
+// back changed by the device. Returns false when the tone's memory cannot
+// be had (nothing is played).
+bool PlayTone(ToneSettings& settings);
+
+#endif  // LARKHORN_APP_SETTINGS_H_

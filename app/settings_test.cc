@@ -1,0 +1,57 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+ToneSettings Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "larkhorn");
+  ToneSettings settings;
+  ParseCommandLine(static_cast<int>(args.size()), args.data(), settings);
+  return settings;
+}
+
+TEST(ParseCommandLineTest, ArgumentsFromTheLeft) {
+  ToneSettings none = Parse({});
+  EXPECT_FALSE(none.oneShot);
+  EXPECT_EQ(none.lengthSeconds, 8.0f);
+  EXPECT_EQ(none.volumePercent, 25.0f);
+  EXPECT_EQ(none.deviceName, "default");
+  EXPECT_EQ(none.noteName, "a");
+  EXPECT_EQ(none.sampleRate, 44100u);
+
+  ToneSettings one = Parse({"-440"});
+  EXPECT_TRUE(one.oneShot);
+  EXPECT_EQ(one.frequency, -440.0f);
+  EXPECT_EQ(one.lengthSeconds, 8.0f);
+
+  ToneSettings three = Parse({"27.5", "2.5", "file:/home/me/a440.wav,wav"});
+  EXPECT_EQ(three.frequency, 27.5f);
+  EXPECT_EQ(three.lengthSeconds, 2.5f);
+  EXPECT_EQ(three.deviceName, "file:/home/me/a440.wav,wav");
+
+  ToneSettings four = Parse({"440", "2", "hw:1", "4"});
+  EXPECT_EQ(four.lengthSeconds, 2.0f);
+  EXPECT_EQ(four.deviceName, "default");
+
+  // strtod takes the longest leading number; text gives 0.
+  EXPECT_EQ(Parse({"440Hz"}).frequency, 440.0f);
+  EXPECT_EQ(Parse({"--help"}).frequency, 0.0f);
+  EXPECT_TRUE(std::isnan(Parse({"nan"}).frequency));
+}
+
+TEST(ParseCommandLineTest, LengthIsClamped) {
+  EXPECT_EQ(Parse({"440", "0.2"}).lengthSeconds, 1.0f);
+  EXPECT_EQ(Parse({"440", "500"}).lengthSeconds, 120.0f);
+  EXPECT_EQ(Parse({"440", "120"}).lengthSeconds, 120.0f);
+  EXPECT_EQ(Parse({"440", "1"}).lengthSeconds, 1.0f);
+  EXPECT_EQ(Parse({"440", "seconds"}).lengthSeconds, 1.0f);
+  EXPECT_EQ(Parse({"440", "nan"}).lengthSeconds, 1.0f);
+  EXPECT_EQ(Parse({"440", "inf"}).lengthSeconds, 120.0f);
+  EXPECT_EQ(Parse({"440", "-inf"}).lengthSeconds, 1.0f);
+}
+
+}  // namespace

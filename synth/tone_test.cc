@@ -1,0 +1,108 @@
+#include "synth/tone.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+std::vector<int32_t> Tone(float frequency, uint32_t rate, int32_t n,
+                          float volume) {
+  std::vector<int32_t> samples(n, 12345);
+  MakeTone(samples.data(), frequency, rate, n, volume);
+  return samples;
+}
+
+// Index of the first of the trailing zeros.
+int32_t SilenceStart(const std::vector<int32_t>& samples) {
+  int32_t i = static_cast<int32_t>(samples.size());
+  while (i > 0 && samples[i - 1] == 0) --i;
+  return i;
+}
+
+TEST(MakeToneTest, MatchesSineFormulaWithWholeCycles) {
+  // 440 Hz: 3520 periods of 100.227... samples end exactly at 352800.
+  std::vector<int32_t> a440 = Tone(440.0f, 44100, 352800, 25.0f);
+  EXPECT_EQ(SilenceStart(a440), 352800);
+  const float omega = static_cast<float>(440.0 * 2 * M_PI / 44100);
+  for (int32_t i : {0, 1, 25, 1000, 352799}) {
+    EXPECT_EQ(a440[i], static_cast<int32_t>(std::sin(i * double(omega)) *
+                                            2097152.0))
+        << i;
+  }
+  EXPECT_EQ(a440[0], 0);
+
+  // G6 string: 659 periods of 535.149... samples end at 352663.
+  std::vector<int32_t> g6 = Tone(82.40689f, 44100, 352800, 25.0f);
+  EXPECT_EQ(SilenceStart(g6), 352663);
+  EXPECT_NE(g6[352662], 0);
+}
+
+TEST(MakeToneTest, NoWholeCycleGivesSilence) {
+  for (float frequency : {0.0f, 0.5f, NAN}) {
+    std::vector<int32_t> samples = Tone(frequency, 44100, 44100, 25.0f);
+    EXPECT_EQ(SilenceStart(samples), 0) << frequency;
+  }
+}
+
+TEST(MakeToneTest, NothingWrittenForEmptyTone) {
+  std::vector<int32_t> samples(4, 7);
+  MakeTone(samples.data(), 440.0f, 44100, 0, 25.0f);
+  MakeTone(samples.data(), 440.0f, 44100, -5, 25.0f);
+  EXPECT_EQ(samples, std::vector<int32_t>(4, 7));
+}
+
+TEST(MakeToneTest, FrequencySignAndNyquistLimit) {
+  EXPECT_EQ(Tone(-440.0f, 44100, 44100, 25.0f), Tone(440.0f, 44100, 44100, 25.0f));
+  EXPECT_EQ(Tone(30000.0f, 44100, 1000, 25.0f),
+            Tone(22050.0f, 44100, 1000, 25.0f));
+  EXPECT_EQ(Tone(INFINITY, 44100, 1000, 25.0f),
+            Tone(22050.0f, 44100, 1000, 25.0f));
+  // At half the rate the phase step, held in single precision, samples the
+  // sine far from its peaks.
+  for (int32_t s : Tone(22050.0f, 44100, 1000, 100.0f)) {
+    EXPECT_LT(std::abs(s), 1000);
+  }
+}
+
+TEST(MakeToneTest, VolumeScalesAndSaturates) {
+  EXPECT_EQ(SilenceStart(Tone(440.0f, 44100, 44100, 0.0f)), 0);
+
+  std::vector<int32_t> up = Tone(440.0f, 44100, 44100, 25.0f);
+  std::vector<int32_t> down = Tone(440.0f, 44100, 44100, -25.0f);
+  for (size_t i = 0; i < up.size(); ++i) ASSERT_EQ(down[i], -up[i]) << i;
+
+  int32_t peak = 0;
+  for (int32_t s : Tone(440.0f, 44100, 44100, 100.0f)) {
+    peak = std::max(peak, std::abs(s));
+  }
+  EXPECT_GE(peak, 8388600);
+  EXPECT_LE(peak, 8388608);
+
+  // Far below -25600 % the product leaves the 32-bit range: it saturates.
+  std::vector<int32_t> huge = Tone(440.0f, 44100, 100, -1e9f);
+  EXPECT_EQ(huge[0], 0);
+  EXPECT_EQ(huge[25], INT32_MIN);
+  EXPECT_EQ(huge[75], INT32_MAX);
+}
+
+TEST(Num24ToCharTest, PacksLittleEndianAndClampsTo24Bits) {
+  const std::vector<int32_t> samples = {1,        -1,      8388607, -8388608,
+                                        0,        8388608, -8388609, INT32_MAX,
+                                        INT32_MIN, 0x123456};
+  const std::vector<uint8_t> expected = {
+      0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00,
+      0x00, 0x80, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x7F, 0x00, 0x00,
+      0x80, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0x56, 0x34, 0x12};
+  std::vector<uint8_t> packed(expected.size() + 3, 0xAA);
+  NUM24_TO_CHAR(samples.data(), packed.data(), 10);
+  EXPECT_EQ(std::vector<uint8_t>(packed.begin(), packed.begin() + 30),
+            expected);
+  EXPECT_EQ(packed[30], 0xAA);  // nothing beyond n frames
+
+  NUM24_TO_CHAR(samples.data(), packed.data(), 0);
+  EXPECT_EQ(packed[0], 0x01);
+}
+
+}  // namespace

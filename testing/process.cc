@@ -1,0 +1,106 @@
+#include "testing/process.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "synth/tone.h"
+
+TestDir::TestDir() {
+  char pattern[] = "/tmp/larkhorn-test-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  EXPECT_NE(made, nullptr);
+  path = made ? made : "/tmp";
+}
+
+TestDir::~TestDir() {
+  if (path != "/tmp") {
+    std::string command = "rm -rf '" + path + "'";
+    if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << path;
+  }
+}
+
+void WriteAlsaConfig(const TestDir& dir, const std::string& asoundrc) {
+  std::string alsaDir = dir.path + "/alsa";
+  mkdir(alsaDir.c_str(), 0755);
+  std::ofstream(alsaDir + "/asoundrc") << asoundrc;
+}
+
+std::string RecordingDefault(const std::string& file) {
+  return "pcm.!default { type file slave.pcm null file \"" + file +
+         "\" format raw }\n";
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
+                      const std::string& input) {
+  const std::string inPath = dir.path + "/stdin";
+  const std::string outPath = dir.path + "/stdout";
+  const std::string errPath = dir.path + "/stderr";
+  std::ofstream(inPath, std::ios::binary) << input;
+
+  std::vector<char*> argv;
+  std::string binary = LARKHORN_BINARY;
+  argv.push_back(binary.data());
+  std::vector<std::string> argsCopy = args;
+  for (std::string& arg : argsCopy) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  RunResult result;
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open(inPath.c_str(), O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    setenv("HOME", dir.path.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    result.exitStatus = WEXITSTATUS(status);
+  }
+  result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
+  return result;
+}
+
+std::vector<int32_t> MonoFromStereo24(const std::string& bytes) {
+  std::vector<int32_t> mono;
+  EXPECT_EQ(bytes.size() % 6, 0u);
+  for (size_t i = 0; i + 6 <= bytes.size(); i += 6) {
+    EXPECT_EQ(bytes.compare(i, 3, bytes, i + 3, 3), 0)
+        << "channels differ at frame " << i / 6;
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data() + i);
+    uint32_t bits = b[0] | (b[1] << 8) | (uint32_t(b[2]) << 16);
+    if (bits & 0x800000) bits |= 0xFF000000u;
+    mono.push_back(static_cast<int32_t>(bits));
+  }
+  return mono;
+}
+
+std::vector<int32_t> ExpectedTone(float frequency, uint32_t rate,
+                                  int32_t frames, float volume) {
+  std::vector<int32_t> samples(frames);
+  MakeTone(samples.data(), frequency, rate, frames, volume);
+  for (int32_t& s : samples) s = std::min(8388607, std::max(-8388608, s));
+  return samples;
+}

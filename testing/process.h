@@ -1,0 +1,45 @@
+// Test helpers: run the built larkhorn binary and give it its own ALSA
+// configuration, so tests never depend on the machine's sound set-up.
+#ifndef LARKHORN_TESTING_PROCESS_H_
+#define LARKHORN_TESTING_PROCESS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RunResult {
+  int exitStatus = -1;  // -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// A private directory that serves as HOME and XDG_CONFIG_HOME for the
+// binary; removed with everything in it on destruction.
+struct TestDir {
+  TestDir();
+  ~TestDir();
+  std::string path;
+};
+
+// Writes asoundrc as the ALSA user configuration under dir.
+void WriteAlsaConfig(const TestDir& dir, const std::string& asoundrc);
+
+// An ALSA configuration whose default device records raw frames to file.
+std::string RecordingDefault(const std::string& file);
+
+// Runs the larkhorn binary with args, feeding it input on standard input,
+// with dir as its home and configuration directory.
+RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
+                      const std::string& input = "");
+
+std::string ReadFile(const std::string& path);
+
+// Decodes interleaved S24_3LE stereo frames; fails the test if the two
+// channels differ or the size is not a whole number of frames.
+std::vector<int32_t> MonoFromStereo24(const std::string& bytes);
+
+// The samples the program should produce for a tone.
+std::vector<int32_t> ExpectedTone(float frequency, uint32_t rate,
+                                  int32_t frames, float volume);
+
+#endif  // LARKHORN_TESTING_PROCESS_H_
