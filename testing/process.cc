@@ -1,13 +1,17 @@
 #include "testing/process.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -38,6 +42,11 @@ std::string RecordingDefault(const std::string& file) {
          "\" format raw }\n";
 }
 
+std::string TestCardType() {
+  return std::string("pcm_type.larkhorn_test { lib \"") + LARKHORN_TEST_CARD +
+         "\" }\n";
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream contents;
@@ -46,7 +55,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
-                      const std::string& input) {
+                      const std::string& input,
+                      const std::vector<std::string>& env) {
   const std::string inPath = dir.path + "/stdin";
   const std::string outPath = dir.path + "/stdout";
   const std::string errPath = dir.path + "/stderr";
@@ -60,6 +70,7 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
   argv.push_back(nullptr);
 
   RunResult result;
+  const auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid == 0) {
     int in = open(inPath.c_str(), O_RDONLY);
@@ -71,13 +82,34 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     dup2(err, 2);
     setenv("HOME", dir.path.c_str(), 1);
     setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+    for (const std::string& setting : env) {
+      const size_t equals = setting.find('=');
+      setenv(setting.substr(0, equals).c_str(),
+             setting.substr(equals + 1).c_str(), 1);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }
+  // Bounded wait: a hung program is killed, never waited for forever.
+  const int pidFd = pid > 0 ? int(syscall(SYS_pidfd_open, pid, 0)) : -1;
+  if (pidFd >= 0) {
+    pollfd exited = {pidFd, POLLIN, 0};
+    if (poll(&exited, 1, kHangSeconds * 1000) == 0) {
+      result.hung = true;
+      kill(pid, SIGKILL);
+    }
+    close(pidFd);
+  }
   int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+  rusage usage{};
+  if (pid > 0 && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status)) {
     result.exitStatus = WEXITSTATUS(status);
   }
+  result.wallSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+          .count();
+  result.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                      (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
   return result;

@@ -9,9 +9,15 @@
 
 struct RunResult {
   int exitStatus = -1;  // -1 when the process did not exit normally
+  bool hung = false;    // killed after running for kHangSeconds
   std::string out;
   std::string err;
+  double wallSeconds = 0;
+  double cpuSeconds = 0;  // user plus system time
 };
+
+// A run still going after this long is killed as hung.
+const int kHangSeconds = 60;
 
 // A private directory that serves as HOME and XDG_CONFIG_HOME for the
 // binary; removed with everything in it on destruction.
@@ -27,10 +33,16 @@ void WriteAlsaConfig(const TestDir& dir, const std::string& asoundrc);
 // An ALSA configuration whose default device records raw frames to file.
 std::string RecordingDefault(const std::string& file);
 
+// ALSA configuration that names the test sound card's plugin type,
+// larkhorn_test (options in testing/test_card.cc).
+std::string TestCardType();
+
 // Runs the larkhorn binary with args, feeding it input on standard input,
-// with dir as its home and configuration directory.
+// with dir as its home and configuration directory and env ("NAME=value")
+// added to its environment.
 RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
-                      const std::string& input = "");
+                      const std::string& input = "",
+                      const std::vector<std::string>& env = {});
 
 std::string ReadFile(const std::string& path);
 

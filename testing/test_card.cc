@@ -1,0 +1,495 @@
+// A test sound card: an ALSA I/O plugin (type larkhorn_test) that accepts
+// the accesses, formats, channel counts and rates its configuration names,
+// plays at once or in real time, injects device faults, records every frame
+// it receives and logs what it saw. Tests load it through their own ALSA
+// configuration:
+//
+//   pcm_type.larkhorn_test { lib "/path/libasound_module_pcm_larkhorn_test.so"
+//   } pcm.card { type larkhorn_test record "/tmp/t.raw" rates [ 48000 ] }
+#include <alsa/asoundlib.h>
+#include <alsa/pcm_external.h>
+#include <fcntl.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TestCard {
+  snd_pcm_ioplug_t io;
+
+  // Options, read from the configuration.
+  bool realtime = false;
+  long long underrunAfter = -1;
+  long long disconnectAfter = -1;
+  long long stallAfter = -1;
+  int hwParamsError = 0;
+  int recordFd = -1;
+  int logFd = -1;
+
+  // Frames queued and played since the last prepare, and played before it.
+  uint64_t queued = 0;
+  uint64_t played = 0;
+  uint64_t playedBefore = 0;
+  uint64_t received = 0;
+  unsigned underruns = 0;
+
+  bool running = false;
+  bool xrun = false;
+  bool underrunDone = false;
+  bool disconnected = false;
+  double startTime = 0;
+  uint64_t playedAtStart = 0;
+
+  snd_pcm_uframes_t availMin = 1;
+  snd_pcm_uframes_t boundary = 1;
+  int timerFd = -1;  // the poll descriptor: readable when the card has news
+};
+
+TestCard* CardOf(snd_pcm_ioplug_t* io) {
+  return static_cast<TestCard*>(io->private_data);
+}
+
+double Now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return double(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+
+void Log(TestCard* card, const char* format, ...) {
+  if (card->logFd < 0) return;
+  char line[256];
+  va_list args;
+  va_start(args, format);
+  int length = vsnprintf(line, sizeof line - 1, format, args);
+  va_end(args);
+  length = std::min<int>(std::max(length, 0), sizeof line - 2);
+  line[length] = '\n';
+  if (write(card->logFd, line, length + 1) < 0) return;
+}
+
+uint64_t PlayedTotal(const TestCard* card) {
+  return card->playedBefore + card->played;
+}
+
+bool Stalled(const TestCard* card) {
+  return card->stallAfter >= 0 &&
+         PlayedTotal(card) >= uint64_t(card->stallAfter);
+}
+
+snd_pcm_uframes_t Avail(const TestCard* card) {
+  return card->io.buffer_size - (card->queued - card->played);
+}
+
+// Moves the play position to where the clock (or, without real time, the
+// queue) says, and applies the faults that position reaches.
+void Advance(TestCard* card) {
+  if (!card->running || card->xrun || card->disconnected) return;
+  uint64_t target = card->queued;
+  bool late = false;
+  if (card->realtime) {
+    uint64_t clock = card->playedAtStart +
+                     uint64_t((Now() - card->startTime) * card->io.rate);
+    // A real card that runs dry while running underruns.
+    late = clock > card->queued && card->io.state == SND_PCM_STATE_RUNNING;
+    target = std::min(clock, card->queued);
+  }
+  if (card->stallAfter >= 0 &&
+      card->playedBefore + target > uint64_t(card->stallAfter)) {
+    target = std::max<uint64_t>(
+        card->played, uint64_t(card->stallAfter) - card->playedBefore);
+    late = false;
+  }
+  if (card->underrunAfter >= 0 && !card->underrunDone &&
+      card->playedBefore + target >= uint64_t(card->underrunAfter)) {
+    // As if the program had stalled: the queue plays out, then runs dry.
+    target = card->queued;
+    late = true;
+    card->underrunDone = true;
+  }
+  if (card->disconnectAfter >= 0 &&
+      card->playedBefore + target >= uint64_t(card->disconnectAfter)) {
+    target = std::max(
+        card->played,
+        std::min<uint64_t>(target, card->disconnectAfter - card->playedBefore));
+    card->disconnected = true;
+  }
+  card->played = std::max(card->played, target);
+  if (card->disconnected) {
+    Log(card, "disconnect played=%llu", (unsigned long long)PlayedTotal(card));
+  } else if (late) {
+    card->xrun = true;
+    ++card->underruns;
+    Log(card, "underrun played=%llu", (unsigned long long)PlayedTotal(card));
+  }
+}
+
+// Arms the poll descriptor for the moment the program may write (or must
+// hear of a fault), as a real card's interrupt would.
+void UpdatePoll(TestCard* card) {
+  itimerspec when{};
+  const snd_pcm_uframes_t avail = Avail(card);
+  if (card->xrun || card->disconnected || avail >= card->availMin) {
+    when.it_value.tv_nsec = 1;
+  } else if (card->realtime && card->running && !Stalled(card)) {
+    double seconds = double(card->availMin - avail) / card->io.rate;
+    when.it_value.tv_sec = time_t(seconds);
+    when.it_value.tv_nsec =
+        std::max(1L, long((seconds - floor(seconds)) * 1e9));
+  }
+  timerfd_settime(card->timerFd, 0, &when, nullptr);
+}
+
+int Start(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  card->running = true;
+  card->startTime = Now();
+  card->playedAtStart = card->played;
+  UpdatePoll(card);
+  return 0;
+}
+
+int Stop(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  Advance(card);
+  card->running = false;
+  UpdatePoll(card);
+  return 0;
+}
+
+snd_pcm_sframes_t Pointer(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  Advance(card);
+  UpdatePoll(card);
+  if (card->disconnected) {
+    snd_pcm_ioplug_set_state(io, SND_PCM_STATE_DISCONNECTED);
+  } else if (card->xrun) {
+    return -EPIPE;
+  }
+  return snd_pcm_sframes_t(card->played % card->boundary);
+}
+
+snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io,
+                           const snd_pcm_channel_area_t* areas,
+                           snd_pcm_uframes_t offset, snd_pcm_uframes_t size) {
+  TestCard* card = CardOf(io);
+  Advance(card);
+  if (card->disconnected) return -ENODEV;
+  const size_t sampleBytes = snd_pcm_format_physical_width(io->format) / 8;
+  std::vector<char> frames(size * io->channels * sampleBytes);
+  char* out = frames.data();
+  for (snd_pcm_uframes_t i = 0; i < size; ++i) {
+    for (unsigned c = 0; c < io->channels; ++c) {
+      const char* in = static_cast<const char*>(areas[c].addr) +
+                       (areas[c].first + areas[c].step * (offset + i)) / 8;
+      out = std::copy(in, in + sampleBytes, out);
+    }
+  }
+  if (card->recordFd >= 0 && write(card->recordFd, frames.data(),
+                                   frames.size()) != ssize_t(frames.size())) {
+    return -EIO;
+  }
+  card->queued += size;
+  card->received += size;
+  Advance(card);
+  if (card->disconnected) {
+    snd_pcm_ioplug_set_state(io, SND_PCM_STATE_DISCONNECTED);
+  }
+  UpdatePoll(card);
+  return snd_pcm_sframes_t(size);
+}
+
+int PollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int nfds,
+                unsigned short* revents) {
+  TestCard* card = CardOf(io);
+  uint64_t expirations;
+  if (nfds == 1 && (pfd->revents & POLLIN)) {
+    if (read(card->timerFd, &expirations, sizeof expirations) < 0) {
+      // Nothing to clear.
+    }
+  }
+  Advance(card);
+  *revents = 0;
+  if (card->disconnected) {
+    snd_pcm_ioplug_set_state(io, SND_PCM_STATE_DISCONNECTED);
+    *revents = POLLERR;
+  } else if (card->xrun) {
+    snd_pcm_ioplug_set_state(io, SND_PCM_STATE_XRUN);
+    *revents = POLLERR;
+  } else if (Avail(card) >= card->availMin) {
+    *revents = POLLOUT;
+  }
+  UpdatePoll(card);
+  return 0;
+}
+
+int Prepare(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  if (card->disconnected) return -ENODEV;
+  card->playedBefore += card->played;
+  card->queued = card->played = 0;
+  card->running = card->xrun = false;
+  UpdatePoll(card);
+  return 0;
+}
+
+// Plays out what is queued; gives up after 10 s, as the kernel does.
+int Drain(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  if (!card->running && card->queued > card->played) Start(io);
+  const double deadline = Now() + 10.0;
+  for (;;) {
+    Advance(card);
+    if (card->disconnected) {
+      snd_pcm_ioplug_set_state(io, SND_PCM_STATE_DISCONNECTED);
+      return -ENODEV;
+    }
+    if (card->played >= card->queued) return 0;
+    if (Now() > deadline) return -EIO;
+    double seconds = double(card->queued - card->played) / io->rate;
+    seconds = std::min(0.01, std::max(0.001, seconds));
+    timespec pause = {0, long(seconds * 1e9)};
+    nanosleep(&pause, nullptr);
+  }
+}
+
+int HwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*) {
+  TestCard* card = CardOf(io);
+  Log(card,
+      "hw_params access=%s format=%s channels=%u rate=%u period=%lu "
+      "buffer=%lu",
+      snd_pcm_access_name(io->access), snd_pcm_format_name(io->format),
+      io->channels, io->rate, io->period_size, io->buffer_size);
+  if (card->hwParamsError) return -card->hwParamsError;
+  card->availMin = io->period_size;
+  card->boundary = io->buffer_size;
+  while (card->boundary * 2 <= LONG_MAX - io->buffer_size) card->boundary *= 2;
+  return 0;
+}
+
+int SwParams(snd_pcm_ioplug_t* io, snd_pcm_sw_params_t* params) {
+  TestCard* card = CardOf(io);
+  snd_pcm_sw_params_get_avail_min(params, &card->availMin);
+  snd_pcm_sw_params_get_boundary(params, &card->boundary);
+  card->availMin = std::max<snd_pcm_uframes_t>(card->availMin, 1);
+  return 0;
+}
+
+int Close(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  Log(card, "close received=%llu played=%llu underruns=%u",
+      (unsigned long long)card->received, (unsigned long long)PlayedTotal(card),
+      card->underruns);
+  for (int fd : {card->recordFd, card->logFd, card->timerFd}) {
+    if (fd >= 0) close(fd);
+  }
+  delete card;
+  return 0;
+}
+
+snd_pcm_ioplug_callback_t Callbacks() {
+  snd_pcm_ioplug_callback_t callbacks{};
+  callbacks.start = Start;
+  callbacks.stop = Stop;
+  callbacks.pointer = Pointer;
+  callbacks.transfer = Transfer;
+  callbacks.close = Close;
+  callbacks.hw_params = HwParams;
+  callbacks.sw_params = SwParams;
+  callbacks.prepare = Prepare;
+  callbacks.drain = Drain;
+  callbacks.poll_revents = PollRevents;
+  return callbacks;
+}
+
+// Reads a list such as [ 44100 48000 ] or [ S16_LE ]; names are turned
+// into numbers by toValue, which returns a negative value for a bad name.
+template <typename ToValue>
+int ReadList(snd_config_t* node, std::vector<unsigned>* values,
+             ToValue toValue) {
+  values->clear();
+  snd_config_iterator_t i, next;
+  snd_config_for_each(i, next, node) {
+    snd_config_t* item = snd_config_iterator_entry(i);
+    long number;
+    const char* name;
+    if (snd_config_get_integer(item, &number) >= 0) {
+      values->push_back(unsigned(number));
+    } else if (snd_config_get_string(item, &name) >= 0 && toValue(name) >= 0) {
+      values->push_back(unsigned(toValue(name)));
+    } else {
+      return -EINVAL;
+    }
+  }
+  return values->empty() ? -EINVAL : 0;
+}
+
+int AccessValue(const char* name) {
+  for (int a = 0; a <= SND_PCM_ACCESS_LAST; ++a) {
+    if (strcmp(snd_pcm_access_name(snd_pcm_access_t(a)), name) == 0) return a;
+  }
+  return -1;
+}
+
+int FormatValue(const char* name) {
+  snd_pcm_format_t format = snd_pcm_format_value(name);
+  return format == SND_PCM_FORMAT_UNKNOWN ? -1 : int(format);
+}
+
+int NoValue(const char*) { return -1; }
+
+int OpenAppend(const char* path) {
+  return open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+}  // namespace
+
+extern "C" {
+
+SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
+  (void)root;
+  // Every option is optional.
+  // access [ ... ]: accesses accepted (default RW_INTERLEAVED and
+  //   RW_NONINTERLEAVED); [ RW_INTERLEAVED ] behaves like a sound server's
+  //   ALSA device.
+  std::vector<unsigned> accesses = {SND_PCM_ACCESS_RW_INTERLEAVED,
+                                    SND_PCM_ACCESS_RW_NONINTERLEAVED};
+  // formats [ ... ]: sample formats accepted (default S16_LE S24_3LE S32_LE).
+  std::vector<unsigned> formats = {
+      SND_PCM_FORMAT_S16_LE, SND_PCM_FORMAT_S24_3LE, SND_PCM_FORMAT_S32_LE};
+  // channels [ ... ]: channel counts accepted (default 1 and 2).
+  std::vector<unsigned> channels = {1, 2};
+  // rates [ ... ]: rates accepted (default any from 8000 to 192000).
+  std::vector<unsigned> rates;
+  // realtime BOOL: consume frames at the negotiated rate by the monotonic
+  //   clock (default false: every frame is played the moment it arrives).
+  bool realtime = false;
+  // underrun_after N: underrun once, when N frames have been played.
+  // disconnect_after N: vanish when N frames have been played; later calls
+  //   fail with -ENODEV, as an unplugged card's do.
+  // stall_after N: stop playing after N frames, with no error.
+  long long underrunAfter = -1, disconnectAfter = -1, stallAfter = -1;
+  // open_error E / hw_params_error E: fail the open / snd_pcm_hw_params
+  //   with -E (e.g. 16 for EBUSY).
+  long openError = 0, hwParamsError = 0;
+  // record "PATH": append every frame received, interleaved, to PATH.
+  // log "PATH": append a line to PATH for each event (hw_params, underrun,
+  //   disconnect, close with frame counts).
+  const char* recordPath = nullptr;
+  const char* logPath = nullptr;
+
+  snd_config_iterator_t i, next;
+  snd_config_for_each(i, next, conf) {
+    snd_config_t* node = snd_config_iterator_entry(i);
+    const char* id;
+    if (snd_config_get_id(node, &id) < 0) continue;
+    std::string key = id;
+    long number = 0;
+    int err = 0;
+    if (key == "comment" || key == "type" || key == "hint") continue;
+    if (key == "access") {
+      err = ReadList(node, &accesses, AccessValue);
+    } else if (key == "formats") {
+      err = ReadList(node, &formats, FormatValue);
+    } else if (key == "channels") {
+      err = ReadList(node, &channels, NoValue);
+    } else if (key == "rates") {
+      err = ReadList(node, &rates, NoValue);
+    } else if (key == "realtime") {
+      err = snd_config_get_bool(node);
+      realtime = err > 0;
+    } else if (key == "record") {
+      err = snd_config_get_string(node, &recordPath);
+    } else if (key == "log") {
+      err = snd_config_get_string(node, &logPath);
+    } else if ((err = snd_config_get_integer(node, &number)) >= 0) {
+      if (key == "underrun_after") {
+        underrunAfter = number;
+      } else if (key == "disconnect_after") {
+        disconnectAfter = number;
+      } else if (key == "stall_after") {
+        stallAfter = number;
+      } else if (key == "open_error") {
+        openError = long(number);
+      } else if (key == "hw_params_error") {
+        hwParamsError = long(number);
+      } else {
+        err = -EINVAL;
+      }
+    }
+    if (err < 0) {
+      SNDERR("larkhorn_test: bad option %s", id);
+      return -EINVAL;
+    }
+  }
+  if (stream != SND_PCM_STREAM_PLAYBACK) return -EINVAL;
+  if (openError) return -int(openError);
+
+  static const snd_pcm_ioplug_callback_t callbacks = Callbacks();
+  TestCard* card = new TestCard();
+  card->io.private_data = card;
+  card->realtime = realtime;
+  card->underrunAfter = underrunAfter;
+  card->disconnectAfter = disconnectAfter;
+  card->stallAfter = stallAfter;
+  card->hwParamsError = int(hwParamsError);
+  if (recordPath) card->recordFd = OpenAppend(recordPath);
+  if (logPath) card->logFd = OpenAppend(logPath);
+  card->timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if ((recordPath && card->recordFd < 0) || (logPath && card->logFd < 0) ||
+      card->timerFd < 0) {
+    const int err = -errno;
+    Close(&card->io);
+    return err;
+  }
+
+  card->io.version = SND_PCM_IOPLUG_VERSION;
+  card->io.name = "Larkhorn test card";
+  card->io.flags = SND_PCM_IOPLUG_FLAG_BOUNDARY_WA;
+  card->io.poll_fd = card->timerFd;
+  card->io.poll_events = POLLIN;
+  card->io.callback = &callbacks;
+  int err = snd_pcm_ioplug_create(&card->io, name, stream, mode);
+  if (err < 0) {
+    Close(&card->io);
+    return err;
+  }
+  snd_pcm_ioplug_t* io = &card->io;
+  if ((err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS,
+                                           accesses.size(), accesses.data())) <
+          0 ||
+      (err = snd_pcm_ioplug_set_param_list(
+           io, SND_PCM_IOPLUG_HW_FORMAT, formats.size(), formats.data())) < 0 ||
+      (err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_CHANNELS,
+                                           channels.size(), channels.data())) <
+          0 ||
+      (err = rates.empty() ? snd_pcm_ioplug_set_param_minmax(
+                                 io, SND_PCM_IOPLUG_HW_RATE, 8000, 192000)
+                           : snd_pcm_ioplug_set_param_list(
+                                 io, SND_PCM_IOPLUG_HW_RATE, rates.size(),
+                                 rates.data())) < 0 ||
+      (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIOD_BYTES,
+                                             64, 1 << 20)) < 0 ||
+      (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIODS, 2,
+                                             64)) < 0) {
+    snd_pcm_ioplug_delete(io);
+    return err;
+  }
+  *pcmp = io->pcm;
+  return 0;
+}
+
+SND_PCM_PLUGIN_SYMBOL(larkhorn_test)
+
+}  // extern "C"
