@@ -150,6 +150,9 @@ void PLAY(const std::string& deviceName, uint32_t& sampleRate,
     }
   }
   fflush(stdout);
-  snd_pcm_drain(pcm);
+  // A device that vanishes while the last frames play out has lost them;
+  // an underrun there has not (everything written was played).
+  rc = snd_pcm_drain(pcm);
+  if (rc < 0 && rc != -EPIPE) FailWrite(rc);
   snd_pcm_close(pcm);
 }

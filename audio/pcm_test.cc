@@ -37,3 +37,173 @@ TEST(PlayTest, WritesEveryFrameToBothChannels) {
 }
 
 }  // namespace
+
+// End to end: the built binary plays on the test sound card
+// (testing/test_card.cc), which records what it receives and logs what it
+// saw, and fails the way real cards do.
+namespace {
+
+// ALSA configuration for a test card device called name, recording to
+// dir/name.raw and logging to dir/name.log, with the card's options.
+std::string Card(const TestDir& dir, const std::string& name,
+                 const std::string& options) {
+  return "pcm." + name + " { type larkhorn_test record \"" + dir.path + "/" +
+         name + ".raw\" log \"" + dir.path + "/" + name + ".log\" " + options +
+         " }\n";
+}
+
+// Writes the configuration: the card type, a silent default and devices.
+void WriteCards(const TestDir& dir, const std::string& devices) {
+  WriteAlsaConfig(dir,
+                  TestCardType() + "pcm.!default { type null }\n" + devices);
+}
+
+std::vector<int32_t> Recorded(const TestDir& dir, const std::string& name) {
+  return MonoFromStereo24(ReadFile(dir.path + "/" + name + ".raw"));
+}
+
+std::string CardLog(const TestDir& dir, const std::string& name) {
+  return ReadFile(dir.path + "/" + name + ".log");
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+const char kA440[] = "Frequency = 440.00 Hz\n";
+
+TEST(TestCardTest, CardThatOnlyRunsAt48000) {
+  TestDir dir;
+  WriteCards(dir, Card(dir, "card", "rates [ 48000 ]"));
+  RunResult run = RunLarkhorn(dir, {"440", "1", "card"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, std::string(kA440) +
+                         "Warning Soundcard Did Not Return Requested "
+                         "Samplerate...this will affect tuning\n"
+                         "Samplerate = 48000\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(Contains(CardLog(dir, "card"),
+                       "hw_params access=RW_NONINTERLEAVED format=S24_3LE "
+                       "channels=2 rate=48000 period=1024 buffer=2048\n"))
+      << CardLog(dir, "card");
+  // The one-shot tone was made at 44100 before the card was asked.
+  EXPECT_EQ(Recorded(dir, "card"), ExpectedTone(440.0f, 44100, 44100, 25.0f));
+}
+
+TEST(TestCardTest, CardsThatCannotBeSetUpEndWithStatusOne) {
+  TestDir dir;
+  WriteCards(dir, Card(dir, "s16", "formats [ S16_LE ]") +
+                      Card(dir, "broken", "hw_params_error 5") +
+                      Card(dir, "busy", "open_error 16"));
+
+  RunResult s16 = RunLarkhorn(dir, {"440", "1", "s16"});
+  EXPECT_EQ(s16.exitStatus, 1);
+  EXPECT_EQ(s16.err, "Unable to set playback format: Invalid argument\n");
+  EXPECT_EQ(s16.out,
+            std::string(kA440) + "Try a different soundcard device name.\n");
+
+  RunResult broken = RunLarkhorn(dir, {"440", "1", "broken"});
+  EXPECT_EQ(broken.exitStatus, 1);
+  EXPECT_EQ(broken.err, "unable to set hw parameters: Input/output error\n");
+  EXPECT_EQ(broken.out, kA440);
+
+  RunResult busy = RunLarkhorn(dir, {"440", "1", "busy"});
+  EXPECT_EQ(busy.exitStatus, 1);
+  EXPECT_EQ(busy.err, "unable to open pcm device: Device or resource busy\n");
+  EXPECT_EQ(busy.out, kA440);
+
+  for (const char* name : {"s16", "broken", "busy"}) {
+    EXPECT_EQ(ReadFile(dir.path + "/" + name + ".raw"), "") << name;
+  }
+}
+
+// Like a sound server's ALSA device: interleaved access only, in real time.
+TEST(TestCardTest, InterleavedOnlyCardGetsEveryFrame) {
+  TestDir dir;
+  WriteCards(dir,
+             Card(dir, "paced", "access [ RW_INTERLEAVED ] realtime true") +
+                 Card(dir, "fast", "access [ RW_INTERLEAVED ]"));
+  const std::vector<int32_t> tone = ExpectedTone(440.0f, 44100, 44100, 25.0f);
+  for (const std::string device : {"paced", "plug:fast"}) {
+    const std::string name = device == "paced" ? "paced" : "fast";
+    RunResult run = RunLarkhorn(dir, {"440", "1", device});
+    EXPECT_FALSE(run.hung) << device;
+    EXPECT_EQ(run.exitStatus, 0) << device;
+    EXPECT_EQ(run.err, "") << device;
+    EXPECT_TRUE(Contains(CardLog(dir, name), "access=RW_INTERLEAVED"))
+        << CardLog(dir, name);
+    EXPECT_EQ(Recorded(dir, name), tone) << device;
+  }
+}
+
+// After an underrun the same frames are offered again: the card receives
+// the whole tone once, in order.
+TEST(TestCardTest, UnderrunLosesNoFrame) {
+  TestDir dir;
+  WriteCards(
+      dir,
+      Card(dir, "plain", "realtime true underrun_after 10000") +
+          Card(dir, "interleaved",
+               "realtime true underrun_after 30000 access [ RW_INTERLEAVED ]"));
+  const std::vector<int32_t> tone = ExpectedTone(440.0f, 44100, 44100, 25.0f);
+  for (const std::string name : {"plain", "interleaved"}) {
+    RunResult run = RunLarkhorn(dir, {"440", "1", name});
+    EXPECT_EQ(run.exitStatus, 0) << name;
+    EXPECT_TRUE(Contains(run.out, "\nRX\n")) << run.out;
+    EXPECT_EQ(run.err, "") << name;
+    const std::string log = CardLog(dir, name);
+    EXPECT_TRUE(Contains(log, "underrun played=")) << log;
+    EXPECT_TRUE(Contains(log, "close received=44100 played=44100")) << log;
+    EXPECT_EQ(Recorded(dir, name), tone) << name;
+  }
+}
+
+// An unplugged card ends the program with the write error and status 1,
+// whether it vanishes while frames are written, while the program waits
+// for room, or while the last frames play out.
+TEST(TestCardTest, DisconnectedCardEndsWithTheWriteError) {
+  TestDir dir;
+  WriteCards(dir,
+             Card(dir, "fast", "disconnect_after 10000") +
+                 Card(dir, "paced", "realtime true disconnect_after 10000") +
+                 Card(dir, "draining", "realtime true disconnect_after 43500"));
+  for (const std::string name : {"fast", "paced", "draining"}) {
+    RunResult run = RunLarkhorn(dir, {"440", "1", name});
+    EXPECT_FALSE(run.hung) << name;
+    EXPECT_EQ(run.exitStatus, 1) << name;
+    EXPECT_EQ(run.out, kA440) << name;
+    EXPECT_EQ(run.err, "unable to write to pcm device: No such device\n")
+        << name;
+    EXPECT_TRUE(Contains(CardLog(dir, name), "disconnect played="))
+        << CardLog(dir, name);
+  }
+}
+
+// A card that stops taking frames without an error does not hang the
+// program: it gives up after its no-progress limit.
+TEST(TestCardTest, StalledCardEndsWithAnError) {
+  TestDir dir;
+  WriteCards(dir, Card(dir, "stalled", "stall_after 10000"));
+  RunResult run = RunLarkhorn(dir, {"440", "1", "stalled"});
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.out, kA440);
+  EXPECT_EQ(run.err, "unable to write to pcm device: Input/output error\n");
+}
+
+TEST(TestCardTest, RealTimeCardPlaysTheWholeToneInRealTime) {
+  TestDir dir;
+  WriteCards(dir, Card(dir, "card", "realtime true"));
+  RunResult run = RunLarkhorn(dir, {"440", "2", "card"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Recorded(dir, "card"), ExpectedTone(440.0f, 44100, 88200, 25.0f));
+  // The program returns only once the card has played the tone out.
+  EXPECT_GE(run.wallSeconds, 1.95);
+  const double cpuPerSecond = run.cpuSeconds / 2.0;
+  RecordProperty("cpu_seconds_per_tone_second", std::to_string(cpuPerSecond));
+  printf("real-time card: %.2f s wall, %.4f s CPU per second of tone\n",
+         run.wallSeconds, cpuPerSecond);
+}
+
+}  // namespace
