@@ -1,10 +1,11 @@
 #!/bin/sh
 # Builds with warnings as errors and runs the whole test suite twice: a
 # normal build, then one under AddressSanitizer and UndefinedBehaviorSanitizer.
+# One test plays through a private PipeWire server, hence its packages.
 set -e
 cd "$(dirname "$0")"
 tools/install-deps g++ cmake make pkg-config libasound2-dev googletest \
-  libgtest-dev
+  libgtest-dev pipewire pipewire-bin pipewire-alsa wireplumber dbus
 for variant in normal sanitize; do
   dir=build-test-$variant
   sanitize=OFF

@@ -1,0 +1,224 @@
+#include "testing/pipewire.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+// The graph clock is fixed at 44100 Hz, so nothing is resampled.
+const char kServerConfig[] = R"(context.properties = {
+    default.clock.rate = 44100
+    default.clock.allowed-rates = [ 44100 ]
+}
+context.objects = [
+    { factory = adapter
+      args = {
+          factory.name = support.null-audio-sink
+          node.name = "larkhorn-sink"
+          media.class = "Audio/Sink"
+          audio.position = [ FL FR ]
+          object.linger = true
+      }
+    }
+]
+)";
+
+// WirePlumber starts once PipeWire's socket is there (for at most 10 s).
+const char kLaunch[] =
+    "pipewire & i=0; "
+    "while [ ! -S \"$XDG_RUNTIME_DIR/pipewire-0\" ] && [ $i -lt 200 ]; "
+    "do sleep 0.05; i=$((i+1)); done; "
+    "wireplumber & wait";
+
+const double kFrameBytes = 8;  // 32-bit stereo
+
+// Runs argv in a process group of its own, with env ("NAME=value") added
+// and its output to logPath.
+pid_t Spawn(const std::vector<std::string>& argv,
+            const std::vector<std::string>& env, const std::string& logPath) {
+  std::vector<std::string> args = argv;
+  std::vector<char*> pointers;
+  for (std::string& arg : args) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("PIPEWIRE_REMOTE");
+    for (const std::string& setting : env) {
+      const size_t equals = setting.find('=');
+      setenv(setting.substr(0, equals).c_str(),
+             setting.substr(equals + 1).c_str(), 1);
+    }
+    execvp(pointers[0], pointers.data());
+    _exit(127);
+  }
+  if (pid > 0) setpgid(pid, pid);
+  return pid;
+}
+
+// Checks done() every 20 ms until it holds or the seconds have passed.
+template <typename Done>
+bool WaitUntil(Done done, double seconds) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Waits up to seconds for the child pid to exit, then reaps it (killing it
+// first if it is still there).
+void Reap(pid_t pid, double seconds) {
+  const int pidFd = int(syscall(SYS_pidfd_open, pid, 0));
+  if (pidFd >= 0) {
+    pollfd exited = {pidFd, POLLIN, 0};
+    if (poll(&exited, 1, int(seconds * 1000)) == 0) kill(pid, SIGKILL);
+    close(pidFd);
+  } else {
+    kill(pid, SIGKILL);
+  }
+  waitpid(pid, nullptr, 0);
+}
+
+bool Exited(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == pid; }
+
+double FileSize(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? double(info.st_size) : 0.0;
+}
+
+}  // namespace
+
+PipeWireServer::PipeWireServer(const TestDir& dir) {
+  runtimeDir = dir.path + "/run";
+  log = dir.path + "/server.log";
+  const std::string config = dir.path + "/server-config";
+  for (const std::string& made : {runtimeDir, config, config + "/pipewire",
+                                  config + "/pipewire/pipewire.conf.d"}) {
+    mkdir(made.c_str(), 0700);
+  }
+  std::ofstream(config + "/pipewire/pipewire.conf.d/larkhorn.conf")
+      << kServerConfig;
+  group = Spawn({"dbus-run-session", "--", "sh", "-c", kLaunch},
+                {"HOME=" + dir.path, "XDG_RUNTIME_DIR=" + runtimeDir,
+                 "XDG_CONFIG_HOME=" + config,
+                 "XDG_STATE_HOME=" + dir.path + "/server-state"},
+                log);
+  if (group <= 0) return;
+  const std::string socket = runtimeDir + "/pipewire-0";
+  bool leaderGone = false;
+  running = WaitUntil(
+      [&] {
+        leaderGone = Exited(group);
+        return leaderGone || access(socket.c_str(), F_OK) == 0;
+      },
+      20.0);
+  running = running && !leaderGone;
+  if (leaderGone) group = -1;
+}
+
+PipeWireServer::~PipeWireServer() {
+  if (group <= 0) return;
+  kill(-group, SIGTERM);
+  Reap(group, 5.0);
+  // Whatever of the group outlived its leader.
+  kill(-group, SIGKILL);
+}
+
+SinkRecorder::SinkRecorder(const PipeWireServer& server,
+                           const std::string& wavPath)
+    : path(wavPath), log(wavPath + ".log") {
+  pid = Spawn({"pw-record", "--target", "larkhorn-sink", "-P",
+               "{ stream.capture.sink = true }", "--rate", "44100",
+               "--channels", "2", "--format", "s32", path},
+              {"XDG_RUNTIME_DIR=" + server.runtimeDir}, log);
+  if (pid <= 0) return;
+  // Frames arriving show the capture is linked and running.
+  bool gone = false;
+  running = WaitUntil(
+      [&] {
+        gone = Exited(pid);
+        return gone || FileSize(path) > 44 + 0.1 * 44100 * kFrameBytes;
+      },
+      20.0);
+  running = running && !gone;
+  if (gone) pid = -1;
+}
+
+void SinkRecorder::Stop() {
+  if (pid <= 0) return;
+  // Let the capture run on past what the sink has played so far.
+  const double size = FileSize(path);
+  WaitUntil([&] { return FileSize(path) > size + 0.2 * 44100 * kFrameBytes; },
+            10.0);
+  kill(pid, SIGINT);
+  Reap(pid, 5.0);
+  pid = -1;
+}
+
+SinkRecorder::~SinkRecorder() {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+std::vector<int32_t> MonoFromWav32(const std::string& bytes) {
+  std::vector<int32_t> mono;
+  auto u32 = [&](size_t at) {
+    uint32_t value = 0;
+    memcpy(&value, bytes.data() + at, 4);
+    return value;
+  };
+  auto u16 = [&](size_t at) {
+    uint16_t value = 0;
+    memcpy(&value, bytes.data() + at, 2);
+    return value;
+  };
+  if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 ||
+      bytes.compare(8, 4, "WAVE") != 0) {
+    ADD_FAILURE() << "not a WAV file";
+    return mono;
+  }
+  size_t at = 12;
+  bool format = false;
+  while (at + 8 <= bytes.size()) {
+    const std::string id = bytes.substr(at, 4);
+    const size_t size = std::min<size_t>(u32(at + 4), bytes.size() - at - 8);
+    const size_t body = at + 8;
+    if (id == "fmt " && size >= 16) {
+      format = u16(body + 2) == 2 && u16(body + 14) == 32;
+    } else if (id == "data") {
+      EXPECT_TRUE(format) << "not 32-bit stereo";
+      for (size_t i = body; i + 8 <= body + size; i += 8) {
+        const int32_t left = int32_t(u32(i));
+        EXPECT_EQ(left, int32_t(u32(i + 4)))
+            << "channels differ at frame " << (i - body) / 8;
+        mono.push_back(left / 256);
+      }
+      return mono;
+    }
+    at = body + size + (size & 1);
+  }
+  ADD_FAILURE() << "no data in the WAV file";
+  return mono;
+}
