@@ -43,6 +43,33 @@ TEST(ParseCommandLineTest, ArgumentsFromTheLeft) {
   EXPECT_TRUE(std::isnan(Parse({"nan"}).frequency));
 }
 
+std::string Info(std::vector<const char*> args) {
+  args.insert(args.begin(), "larkhorn");
+  return InfoText(static_cast<int>(args.size()), args.data());
+}
+
+TEST(InfoTextTest, OnlyALoneOptionAsksForText) {
+  EXPECT_EQ(Info({"--version"}), "Larkhorn 1.01\n");
+  const std::string help = Info({"--help"});
+  EXPECT_EQ(help.find("larkhorn <frequency in Hz> <time in seconds> "
+                      "<soundcard device>\n"),
+            0u);
+  EXPECT_EQ(Info({"-h"}), help);
+
+  // Everything else still means a tone (or, bare, the console).
+  const std::vector<std::vector<const char*>> others = {
+      {},           {"-440"},
+      {"--helpx"},  {"-H"},
+      {"-help"},    {"--Version"},
+      {"-v"},       {"help"},
+      {"--"},       {"--help", "2"},
+      {"-h", "-h"}, {"440", "--version"},
+      {""},         {"--version", "1", "null"}};
+  for (const std::vector<const char*>& args : others) {
+    EXPECT_EQ(Info(args), "") << (args.empty() ? "(none)" : args[0]);
+  }
+}
+
 TEST(ParseCommandLineTest, LengthIsClamped) {
   EXPECT_EQ(Parse({"440", "0.2"}).lengthSeconds, 1.0f);
   EXPECT_EQ(Parse({"440", "500"}).lengthSeconds, 120.0f);
