@@ -1,9 +1,16 @@
 #include "app/settings.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+float ToSingle(double value) {
+  if (value > FLT_MAX) return INFINITY;
+  if (value < -FLT_MAX) return -INFINITY;
+  return static_cast<float>(value);
+}
 
 float ClampLength(float seconds) {
   if (seconds > 120.0f) return 120.0f;
@@ -36,12 +43,11 @@ int PrintInfo(int argc, const char* const* argv) {
 void ParseCommandLine(int argc, const char* const* argv,
                       ToneSettings& settings) {
   if (argc >= 2) {
-    settings.frequency = static_cast<float>(strtod(argv[1], nullptr));
+    settings.frequency = ToSingle(strtod(argv[1], nullptr));
     settings.oneShot = true;
   }
   if (argc >= 3) {
-    settings.lengthSeconds =
-        ClampLength(static_cast<float>(strtod(argv[2], nullptr)));
+    settings.lengthSeconds = ClampLength(ToSingle(strtod(argv[2], nullptr)));
   }
   if (argc == 4) settings.deviceName = argv[3];
 }

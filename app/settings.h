@@ -38,6 +38,9 @@ std::string InfoText(int argc, const char* const* argv);
 // the command line asks for no text.
 int PrintInfo(int argc, const char* const* argv);
 
+// Rounds to single precision; magnitudes beyond its range become infinite.
+float ToSingle(double value);
+
 // Clamps a length in seconds to 1..120; NaN counts as below range.
 float ClampLength(float seconds);
 

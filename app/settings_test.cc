@@ -41,6 +41,8 @@ TEST(ParseCommandLineTest, ArgumentsFromTheLeft) {
   EXPECT_EQ(Parse({"440Hz"}).frequency, 440.0f);
   EXPECT_EQ(Parse({"--help"}).frequency, 0.0f);
   EXPECT_TRUE(std::isnan(Parse({"nan"}).frequency));
+  EXPECT_EQ(Parse({"-1e39"}).frequency, -INFINITY);  // beyond single precision
+  EXPECT_EQ(Parse({"440", "1e300"}).lengthSeconds, 120.0f);
 }
 
 std::string Info(std::vector<const char*> args) {
