@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,42 @@ TEST(TestCardTest, CardThatOnlyRunsAt48000) {
       << CardLog(dir, "card");
   // The one-shot tone was made at 44100 before the card was asked.
   EXPECT_EQ(Recorded(dir, "card"), ExpectedTone(440.0f, 44100, 44100, 25.0f));
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos;
+       at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// In the console the rate the card settled on stays for the rest of the
+// run: the next tone is made at 48000 Hz, with no second warning.
+TEST(TestCardTest, ConsoleKeepsTheRateTheCardSettledOn) {
+  TestDir dir;
+  WriteCards(dir, Card(dir, "card", "rates [ 48000 ]"));
+  RunResult run = RunLarkhorn(dir, {}, "s card l 1 p l 8 p x\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  const std::string warning =
+      "Warning Soundcard Did Not Return Requested Samplerate...this will "
+      "affect tuning\nSamplerate = 48000\n";
+  EXPECT_EQ(Count(run.out, warning), 1u) << run.out;
+  EXPECT_EQ(Count(run.out, kA440), 2u) << run.out;
+  EXPECT_EQ(run.out.find(warning), run.out.find(kA440) + strlen(kA440))
+      << run.out;
+  EXPECT_EQ(Count(CardLog(dir, "card"), "rate=48000"), 2u)
+      << CardLog(dir, "card");
+  EXPECT_TRUE(Contains(CardLog(dir, "card"), "close received=384000"))
+      << CardLog(dir, "card");
+
+  std::vector<int32_t> expected = ExpectedTone(440.0f, 44100, 44100, 25.0f);
+  const std::vector<int32_t> second =
+      ExpectedTone(440.0f, 48000, 384000, 25.0f);
+  expected.insert(expected.end(), second.begin(), second.end());
+  EXPECT_EQ(Recorded(dir, "card"), expected);
 }
 
 TEST(TestCardTest, CardsThatCannotBeSetUpEndWithStatusOne) {
