@@ -4,8 +4,10 @@
 // it receives and logs what it saw. Tests load it through their own ALSA
 // configuration:
 //
-//   pcm_type.larkhorn_test { lib "/path/libasound_module_pcm_larkhorn_test.so"
-//   } pcm.card { type larkhorn_test record "/tmp/t.raw" rates [ 48000 ] }
+//   pcm_type.larkhorn_test {
+//     lib "/build/libasound_module_pcm_larkhorn_test.so"
+//   }
+//   pcm.card { type larkhorn_test record "/tmp/t.raw" rates [ 48000 ] }
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <fcntl.h>
