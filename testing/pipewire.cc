@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -68,6 +70,7 @@ pid_t Spawn(const std::vector<std::string>& argv,
              setting.substr(equals + 1).c_str(), 1);
     }
     execvp(pointers[0], pointers.data());
+    dprintf(2, "cannot run %s: %s\n", pointers[0], strerror(errno));
     _exit(127);
   }
   if (pid > 0) setpgid(pid, pid);
