@@ -4,7 +4,7 @@
 set -e
 cd "$(dirname "$0")"
 tools/install-deps g++ cmake make pkg-config libasound2-dev googletest \
-  libgtest-dev
+  libgtest-dev libbenchmark-dev
 for variant in normal sanitize; do
   dir=build-test-$variant
   sanitize=OFF
