@@ -40,4 +40,12 @@ int32_t FrameCount(uint32_t sampleRate, float lengthSeconds);
 // be had (nothing is played).
 bool PlayTone(ToneSettings& settings);
 
+// What the console calls to play a tone: PlayTone, or a stand-in that plays
+// nothing when the console is driven without sound.
+using ToneRequest = bool (*)(ToneSettings& settings);
+
+// Runs the interactive menu, reading whitespace-separated commands from in,
+// until `x` or the end of input. Prompts and menus go to standard output.
+void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone);
+
 #endif  // LARKHORN_APP_SETTINGS_H_

@@ -1,8 +1,7 @@
-#include "app/settings.h"
-
 #include <cmath>
 #include <new>
 
+#include "app/settings.h"
 #include "audio/pcm.h"
 #include "synth/tone.h"
 

@@ -29,8 +29,7 @@ TEST(PlayToneTest, PlaysTheWholeToneOnTheNamedDevice) {
   settings.deviceName = "file:'" + recording + "',raw";
   testing::internal::CaptureStdout();
   EXPECT_TRUE(PlayTone(settings));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Frequency = 1000.00 Hz\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Frequency = 1000.00 Hz\n");
   EXPECT_EQ(settings.sampleRate, 44100u);
   EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
             ExpectedTone(1000.0f, 44100, 44100, -50.0f));

@@ -56,8 +56,8 @@ long WriteFrames(snd_pcm_t* pcm, bool interleaved, int32_t channels,
   uint8_t* out = chunk->data();
   for (long i = 0; i < frames; ++i) {
     for (int32_t c = 0; c < channels; ++c) {
-      std::copy(first + kBytesPerSample * i,
-                first + kBytesPerSample * (i + 1), out);
+      std::copy(first + kBytesPerSample * i, first + kBytesPerSample * (i + 1),
+                out);
       out += kBytesPerSample;
     }
   }
@@ -66,8 +66,8 @@ long WriteFrames(snd_pcm_t* pcm, bool interleaved, int32_t channels,
 
 }  // namespace
 
-void PLAY(const std::string& deviceName, uint32_t& sampleRate,
-          int32_t channels, int32_t n, const uint8_t* packed) {
+void PLAY(const std::string& deviceName, uint32_t& sampleRate, int32_t channels,
+          int32_t n, const uint8_t* packed) {
   snd_pcm_t* pcm = nullptr;
   int rc = snd_pcm_open(&pcm, deviceName.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
   if (rc < 0) {
@@ -112,8 +112,9 @@ void PLAY(const std::string& deviceName, uint32_t& sampleRate,
   snd_pcm_hw_params_get_rate(params, &installedRate, nullptr);
   sampleRate = installedRate;
   if (installedRate != requestedRate) {
-    printf("Warning Soundcard Did Not Return Requested Samplerate...this "
-           "will affect tuning\n");
+    printf(
+        "Warning Soundcard Did Not Return Requested Samplerate...this "
+        "will affect tuning\n");
     printf("Samplerate = %i\n", static_cast<int>(installedRate));
   }
   snd_pcm_hw_params_get_buffer_size(params, &bufferFrames);

@@ -10,7 +10,7 @@
 // channel, drains and closes. sampleRate comes back as the rate the device
 // accepted. A device that cannot be opened, configured or written to ends
 // the process with status 1 after a message.
-void PLAY(const std::string& deviceName, uint32_t& sampleRate,
-          int32_t channels, int32_t n, const uint8_t* packed);
+void PLAY(const std::string& deviceName, uint32_t& sampleRate, int32_t channels,
+          int32_t n, const uint8_t* packed);
 
 #endif  // LARKHORN_AUDIO_PCM_H_

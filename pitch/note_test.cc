@@ -15,8 +15,8 @@ std::string TwoDecimals(double frequency) {
 }
 
 TEST(GetFreqTest, OctaveZeroRunsFromAUpToGSharp) {
-  const char* names[] = {"a", "a#", "b", "c",  "c#", "d",
-                         "d#", "e", "f", "f#", "g",  "g#"};
+  const char* names[] = {"a",  "a#", "b", "c",  "c#", "d",
+                         "d#", "e",  "f", "f#", "g",  "g#"};
   const char* printed[] = {"440.00", "466.16", "493.88", "523.25",
                            "554.37", "587.33", "622.25", "659.26",
                            "698.46", "739.99", "783.99", "830.61"};
@@ -24,14 +24,13 @@ TEST(GetFreqTest, OctaveZeroRunsFromAUpToGSharp) {
     const double frequency = Get_Freq(names[s], 0);
     EXPECT_EQ(TwoDecimals(frequency), printed[s]) << names[s];
     // Independent reference: 440 * 2^(s/12).
-    EXPECT_NEAR(frequency / (440 * std::exp2(s / 12.0)), 1.0, 1e-9)
-        << names[s];
+    EXPECT_NEAR(frequency / (440 * std::exp2(s / 12.0)), 1.0, 1e-9) << names[s];
   }
 }
 
 TEST(GetFreqTest, EnharmonicNamesAreIdentical) {
-  const char* pairs[][2] = {{"a#", "bb"}, {"c#", "db"}, {"d#", "eb"},
-                            {"f#", "gb"}, {"g#", "ab"}};
+  const char* pairs[][2] = {
+      {"a#", "bb"}, {"c#", "db"}, {"d#", "eb"}, {"f#", "gb"}, {"g#", "ab"}};
   for (auto& pair : pairs) {
     for (double octave : {-4.0, -1.0, 0.0, 1.0}) {
       EXPECT_EQ(Get_Freq(pair[0], octave), Get_Freq(pair[1], octave))
@@ -48,8 +47,7 @@ TEST(GetFreqTest, OctaveFactor) {
   for (double octave : {-4.0, -3.0, -2.0, -1.0, 1.0}) {
     for (int s : {0, 7, 11}) {
       const char* name = s == 0 ? "a" : s == 7 ? "e" : "g#";
-      EXPECT_NEAR(Get_Freq(name, octave) /
-                      (440 * std::exp2(s / 12.0 + octave)),
+      EXPECT_NEAR(Get_Freq(name, octave) / (440 * std::exp2(s / 12.0 + octave)),
                   1.0, 1e-9)
           << name << " " << octave;
     }
@@ -59,8 +57,8 @@ TEST(GetFreqTest, OctaveFactor) {
 }
 
 TEST(GetFreqTest, OtherNamesSoundAsA) {
-  for (const char* name : {"A", "B", "b#", "cb", "e#", "fb", "", "g1", "word",
-                           "a#x", "G6"}) {
+  for (const char* name :
+       {"A", "B", "b#", "cb", "e#", "fb", "", "g1", "word", "a#x", "G6"}) {
     EXPECT_EQ(Get_Freq(name, 0), 440.0) << name;
     EXPECT_EQ(Get_Freq(name, -2), 110.0) << name;
   }
@@ -72,11 +70,11 @@ TEST(GetFreqTest, StringPresetPitches) {
     double octave;
     const char* printed;
   };
-  const Preset presets[] = {
-      {"e", -1, "329.63"}, {"b", -1, "246.94"}, {"g", -2, "196.00"},
-      {"d", -2, "146.83"}, {"a", -2, "110.00"}, {"e", -3, "82.41"},
-      {"g", -3, "98.00"},  {"d", -3, "73.42"},  {"a", -3, "55.00"},
-      {"e", -4, "41.20"}};
+  const Preset presets[] = {{"e", -1, "329.63"}, {"b", -1, "246.94"},
+                            {"g", -2, "196.00"}, {"d", -2, "146.83"},
+                            {"a", -2, "110.00"}, {"e", -3, "82.41"},
+                            {"g", -3, "98.00"},  {"d", -3, "73.42"},
+                            {"a", -3, "55.00"},  {"e", -4, "41.20"}};
   for (const Preset& p : presets) {
     EXPECT_EQ(TwoDecimals(Get_Freq(p.note, p.octave)), p.printed) << p.note;
   }

@@ -27,8 +27,8 @@ TEST(MakeToneTest, MatchesSineFormulaWithWholeCycles) {
   EXPECT_EQ(SilenceStart(a440), 352800);
   const float omega = static_cast<float>(440.0 * 2 * M_PI / 44100);
   for (int32_t i : {0, 1, 25, 1000, 352799}) {
-    EXPECT_EQ(a440[i], static_cast<int32_t>(std::sin(i * double(omega)) *
-                                            2097152.0))
+    EXPECT_EQ(a440[i],
+              static_cast<int32_t>(std::sin(i * double(omega)) * 2097152.0))
         << i;
   }
   EXPECT_EQ(a440[0], 0);
@@ -54,7 +54,8 @@ TEST(MakeToneTest, NothingWrittenForEmptyTone) {
 }
 
 TEST(MakeToneTest, FrequencySignAndNyquistLimit) {
-  EXPECT_EQ(Tone(-440.0f, 44100, 44100, 25.0f), Tone(440.0f, 44100, 44100, 25.0f));
+  EXPECT_EQ(Tone(-440.0f, 44100, 44100, 25.0f),
+            Tone(440.0f, 44100, 44100, 25.0f));
   EXPECT_EQ(Tone(30000.0f, 44100, 1000, 25.0f),
             Tone(22050.0f, 44100, 1000, 25.0f));
   EXPECT_EQ(Tone(INFINITY, 44100, 1000, 25.0f),
@@ -88,8 +89,8 @@ TEST(MakeToneTest, VolumeScalesAndSaturates) {
 }
 
 TEST(Num24ToCharTest, PacksLittleEndianAndClampsTo24Bits) {
-  const std::vector<int32_t> samples = {1,        -1,      8388607, -8388608,
-                                        0,        8388608, -8388609, INT32_MAX,
+  const std::vector<int32_t> samples = {1,         -1,      8388607,  -8388608,
+                                        0,         8388608, -8388609, INT32_MAX,
                                         INT32_MIN, 0x123456};
   const std::vector<uint8_t> expected = {
       0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00,

@@ -1,0 +1,230 @@
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+
+#include "app/settings.h"
+#include "pitch/note.h"
+
+namespace {
+
+// A longer token is still consumed whole, but only this much is kept.
+const size_t kMaxTokenBytes = 65536;
+
+struct StringPreset {
+  const char* word;
+  const char* noteName;
+  double octave;
+};
+
+// Guitar strings from the highest to the lowest, then the bass strings.
+const StringPreset kStringPresets[] = {
+    {"G1", "e", -1}, {"G2", "b", -1}, {"G3", "g", -2}, {"G4", "d", -2},
+    {"G5", "a", -2}, {"G6", "e", -3}, {"B1", "g", -3}, {"B2", "d", -3},
+    {"B3", "a", -3}, {"B4", "e", -4},
+};
+
+// Whitespace-separated tokens from a stream; a prompt that finds no number
+// hands its token back to be read as the next command.
+struct TokenReader {
+  FILE* in = nullptr;
+  std::optional<std::string> pending;
+};
+
+bool IsSpace(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
+         c == '\r';
+}
+
+// Reads the next token; false at the end of input.
+bool ReadToken(TokenReader& reader, std::string* token) {
+  if (reader.pending) {
+    *token = std::move(*reader.pending);
+    reader.pending.reset();
+    return true;
+  }
+  // Prompts must be on screen before the program waits for an answer.
+  fflush(stdout);
+  token->clear();
+  int c;
+  while ((c = getc(reader.in)) != EOF && IsSpace(c)) {
+  }
+  if (c == EOF) return false;
+  do {
+    if (token->size() < kMaxTokenBytes) token->push_back(static_cast<char>(c));
+  } while ((c = getc(reader.in)) != EOF && !IsSpace(c));
+  return true;
+}
+
+// A number in strtod's syntax that takes up the whole token.
+bool ParseWholeNumber(const std::string& token, double* value) {
+  if (token.empty()) return false;
+  char* end = nullptr;
+  *value = strtod(token.c_str(), &end);
+  return end == token.c_str() + token.size();
+}
+
+enum class IntegerEntry { NotInteger, TooLarge, Integer };
+
+// An integer in scanf's %i syntax (decimal, 0x hexadecimal, leading-0
+// octal, optional sign) that takes up the whole token.
+IntegerEntry ParseWholeInteger(const std::string& token, int32_t* value) {
+  if (token.empty()) return IntegerEntry::NotInteger;
+  char* end = nullptr;
+  errno = 0;
+  const long long v = strtoll(token.c_str(), &end, 0);
+  if (end != token.c_str() + token.size()) return IntegerEntry::NotInteger;
+  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) {
+    return IntegerEntry::TooLarge;
+  }
+  *value = static_cast<int32_t>(v);
+  return IntegerEntry::Integer;
+}
+
+enum class Answer { EndOfInput, NotANumber, Number };
+
+// Prints prompt and reads a number; a token that is not one stays in the
+// input.
+Answer AskNumber(TokenReader& reader, const char* prompt, double* value) {
+  printf("%s\n", prompt);
+  std::string token;
+  if (!ReadToken(reader, &token)) return Answer::EndOfInput;
+  if (ParseWholeNumber(token, value)) return Answer::Number;
+  reader.pending = std::move(token);
+  return Answer::NotANumber;
+}
+
+bool IsCommandLetter(const std::string& token) {
+  for (const char* letter : {"p", "h", "z", "x", "o", "l", "s", "v"}) {
+    if (token == letter) return true;
+  }
+  return false;
+}
+
+const StringPreset* FindPreset(const std::string& token) {
+  for (const StringPreset& preset : kStringPresets) {
+    if (token == preset.word) return &preset;
+  }
+  return nullptr;
+}
+
+void PrintBanner(BannerState banner) {
+  if (banner == BannerState::Title) printf("\nLarkhorn\n\n");
+  if (banner != BannerState::Help) return;
+  printf("\n-------------------------------------\n");
+  printf("Larkhorn 1.01\n");
+  printf("\nThis program may be run with command line arguments as follows:\n");
+  printf("larkhorn <frequency in Hz> <time in seconds> <soundcard device>\n");
+  printf("\nOr, run the program interactively using the commands below.\n");
+  printf(
+      "Enter the note a,b,c,d,e,f,g plus '#' for a sharp and 'b' for a "
+      "flat.\n");
+  printf("For example: f# gb\n");
+  printf("\n");
+  printf("Enter G1 G2 G3 G4 G5 or G6 for guitar string tuning\n");
+  printf("Enter B1 B2 B3 or B4 for bass string tuning\n");
+  printf("-------------------------------------\n");
+}
+
+void PrintMenu(const ToneSettings& settings) {
+  printf("Enter 'p' to play current note (%.1f Hz)\n", settings.frequency);
+  printf("Enter 'o' to change the octave\n");
+  printf("Enter 'l' to change playback length from %.1f seconds\n",
+         settings.lengthSeconds);
+  printf("Enter 'z' to play a specific frequency\n");
+  printf("Enter 's' to change soundcard device from '%s'\n",
+         settings.deviceName.c_str());
+  printf("Enter 'v' to change output volume from %.0f percent.\n",
+         settings.volumePercent);
+  printf("Enter 'h' for help and options\n");
+  printf("Enter 'x' to exit\n");
+}
+
+float NotePitch(const ToneSettings& settings) {
+  return static_cast<float>(Get_Freq(settings.noteName, settings.octave));
+}
+
+}  // namespace
+
+void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
+  TokenReader reader;
+  reader.in = in;
+  // The last integer typed at the octave prompt, in range or not.
+  std::optional<int32_t> lastOctaveEntry;
+
+  while (settings.command != "x") {
+    if (settings.pitchMode == PitchMode::Note) {
+      settings.frequency = NotePitch(settings);
+    }
+    PrintBanner(settings.banner);
+    PrintMenu(settings);
+    if (!ReadToken(reader, &settings.command)) return;
+    const std::string& command = settings.command;
+
+    bool play = false;
+    if (!IsCommandLetter(command)) {
+      settings.noteName = command;
+      settings.pitchMode = PitchMode::Note;
+    }
+    settings.banner = command == "h" ? BannerState::Help : BannerState::Plain;
+    double value = 0;
+    if (command == "z") {
+      Answer answer = AskNumber(reader, "Enter frequency in Hz", &value);
+      if (answer == Answer::EndOfInput) return;
+      // A value beyond single precision (or NaN) keeps the last frequency.
+      if (answer == Answer::Number &&
+          std::isfinite(static_cast<float>(value))) {
+        settings.frequency = static_cast<float>(value);
+      }
+      settings.pitchMode = PitchMode::Frequency;
+      play = true;
+    } else if (command == "s") {
+      printf("Enter soundcard device name\n");
+      if (!ReadToken(reader, &settings.deviceName)) return;
+    } else if (command == "p") {
+      play = true;
+    } else if (command == "o") {
+      printf("Enter octave -4 to 1\n");
+      std::string token;
+      if (!ReadToken(reader, &token)) return;
+      int32_t entry = 0;
+      IntegerEntry kind = ParseWholeInteger(token, &entry);
+      if (kind == IntegerEntry::NotInteger) reader.pending = std::move(token);
+      if (kind == IntegerEntry::Integer) lastOctaveEntry = entry;
+      if (kind != IntegerEntry::TooLarge && lastOctaveEntry &&
+          *lastOctaveEntry >= -4 && *lastOctaveEntry <= 1) {
+        settings.octave = *lastOctaveEntry;
+      }
+    } else if (command == "l") {
+      Answer answer = AskNumber(reader, "Enter length in seconds", &value);
+      if (answer == Answer::EndOfInput) return;
+      if (answer == Answer::Number) {
+        settings.lengthSeconds = static_cast<float>(value);
+      }
+      settings.lengthSeconds = ClampLength(settings.lengthSeconds);
+    } else if (command == "v") {
+      Answer answer = AskNumber(
+          reader, "Enter output volume in percent of full scale", &value);
+      if (answer == Answer::EndOfInput) return;
+      // NaN keeps the last volume; the range is bounded before the value is
+      // narrowed so that it stays finite.
+      if (answer == Answer::Number && !std::isnan(value)) {
+        settings.volumePercent = static_cast<float>(
+            std::min(100.0, std::max(-double(FLT_MAX), value)));
+      }
+    } else if (const StringPreset* preset = FindPreset(command)) {
+      settings.noteName = preset->noteName;
+      settings.octave = preset->octave;
+      play = true;
+    }
+
+    if (play) {
+      if (settings.pitchMode == PitchMode::Note) {
+        settings.frequency = NotePitch(settings);
+      }
+      playTone(settings);
+    }
+  }
+}

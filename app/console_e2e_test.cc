@@ -1,0 +1,196 @@
+// End-to-end transcripts of the console: the built binary with scripted
+// standard input, tones recorded through ALSA's file plugin.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "testing/process.h"
+
+namespace {
+
+const char kTitle[] = "\nLarkhorn\n\n";
+
+const char kFirstMenu[] =
+    "Enter 'p' to play current note (440.0 Hz)\n"
+    "Enter 'o' to change the octave\n"
+    "Enter 'l' to change playback length from 8.0 seconds\n"
+    "Enter 'z' to play a specific frequency\n"
+    "Enter 's' to change soundcard device from 'default'\n"
+    "Enter 'v' to change output volume from 25 percent.\n"
+    "Enter 'h' for help and options\n"
+    "Enter 'x' to exit\n";
+
+const char kHelp[] =
+    "\n"
+    "-------------------------------------\n"
+    "Larkhorn 1.01\n"
+    "\n"
+    "This program may be run with command line arguments as follows:\n"
+    "larkhorn <frequency in Hz> <time in seconds> <soundcard device>\n"
+    "\n"
+    "Or, run the program interactively using the commands below.\n"
+    "Enter the note a,b,c,d,e,f,g plus '#' for a sharp and 'b' for a flat.\n"
+    "For example: f# gb\n"
+    "\n"
+    "Enter G1 G2 G3 G4 G5 or G6 for guitar string tuning\n"
+    "Enter B1 B2 B3 or B4 for bass string tuning\n"
+    "-------------------------------------\n";
+
+std::string Menu(const std::string& hz, const std::string& seconds = "8.0",
+                 const std::string& percent = "25",
+                 const std::string& device = "default") {
+  return "Enter 'p' to play current note (" + hz + " Hz)\n" +
+         "Enter 'o' to change the octave\n" +
+         "Enter 'l' to change playback length from " + seconds + " seconds\n" +
+         "Enter 'z' to play a specific frequency\n" +
+         "Enter 's' to change soundcard device from '" + device + "'\n" +
+         "Enter 'v' to change output volume from " + percent + " percent.\n" +
+         "Enter 'h' for help and options\n" + "Enter 'x' to exit\n";
+}
+
+struct Console {
+  TestDir dir;
+  std::string recording = dir.path + "/tone.raw";
+  Console() { WriteAlsaConfig(dir, RecordingDefault(recording)); }
+  RunResult Run(const std::string& input) {
+    RunResult run = RunLarkhorn(dir, {}, input);
+    EXPECT_EQ(run.exitStatus, 0) << input;
+    EXPECT_EQ(run.err, "") << input;
+    return run;
+  }
+  std::vector<int32_t> LastTone() {
+    return MonoFromStereo24(ReadFile(recording));
+  }
+};
+
+TEST(ConsoleTranscriptTest, FirstDisplayThenExitOrEndOfInput) {
+  Console console;
+  const std::string first = std::string(kTitle) + kFirstMenu;
+  EXPECT_EQ(console.Run("x\n").out, first);
+  EXPECT_EQ(console.Run("").out, first);
+  EXPECT_EQ(console.Run("x p G6").out, first);  // nothing after x
+  EXPECT_EQ(console.Run("   \n\t ").out, first);
+}
+
+TEST(ConsoleTranscriptTest, NoteNamesOctavesAndPlay) {
+  Console console;
+  EXPECT_EQ(console.Run("c#\np\n").out, kTitle + Menu("440.0") + Menu("554.4") +
+                                            "Frequency = 554.37 Hz\n" +
+                                            Menu("554.4"));
+
+  // An octave out of range is ignored without a message.
+  EXPECT_EQ(console.Run("l 1 o -1 a p o 2 p").out,
+            kTitle + Menu("440.0") + "Enter length in seconds\n" +
+                Menu("440.0", "1.0") + "Enter octave -4 to 1\n" +
+                Menu("220.0", "1.0") + Menu("220.0", "1.0") +
+                "Frequency = 220.00 Hz\n" + Menu("220.0", "1.0") +
+                "Enter octave -4 to 1\n" + Menu("220.0", "1.0") +
+                "Frequency = 220.00 Hz\n" + Menu("220.0", "1.0"));
+  EXPECT_EQ(console.LastTone(), ExpectedTone(220.0f, 44100, 44100, 25.0f));
+
+  // Upper case and unknown words are taken as note names and sound as A.
+  EXPECT_EQ(console.Run("A p B p g1 p").out,
+            kTitle + Menu("440.0") + Menu("440.0") + "Frequency = 440.00 Hz\n" +
+                Menu("440.0") + Menu("440.0") + "Frequency = 440.00 Hz\n" +
+                Menu("440.0") + Menu("440.0") + "Frequency = 440.00 Hz\n" +
+                Menu("440.0"));
+}
+
+TEST(ConsoleTranscriptTest, TypedFrequencyThenBackToNotes) {
+  Console console;
+  EXPECT_EQ(console.Run("l 1 z 1000 o -2 p e p").out,
+            kTitle + Menu("440.0") + "Enter length in seconds\n" +
+                Menu("440.0", "1.0") + "Enter frequency in Hz\n" +
+                "Frequency = 1000.00 Hz\n" + Menu("1000.0", "1.0") +
+                "Enter octave -4 to 1\n" + Menu("1000.0", "1.0") +
+                "Frequency = 1000.00 Hz\n" + Menu("1000.0", "1.0") +
+                Menu("164.8", "1.0") + "Frequency = 164.81 Hz\n" +
+                Menu("164.8", "1.0"));
+}
+
+TEST(ConsoleTranscriptTest, StringPresetsPlayAtOnce) {
+  Console console;
+  EXPECT_EQ(console.Run("l 1 B4 G6").out,
+            kTitle + Menu("440.0") + "Enter length in seconds\n" +
+                Menu("440.0", "1.0") + "Frequency = 41.20 Hz\n" +
+                Menu("41.2", "1.0") + "Frequency = 82.41 Hz\n" +
+                Menu("82.4", "1.0"));
+  // The G6 string as stored in single precision: 82 whole cycles, then zeros.
+  std::vector<int32_t> tone = console.LastTone();
+  EXPECT_EQ(tone, ExpectedTone(82.40689f, 44100, 44100, 25.0f));
+  EXPECT_NE(tone[43881], 0);
+  EXPECT_EQ(std::vector<int32_t>(tone.begin() + 43882, tone.end()),
+            std::vector<int32_t>(44100 - 43882, 0));
+}
+
+TEST(ConsoleTranscriptTest, VolumeAndLengthAreClamped) {
+  Console console;
+  EXPECT_EQ(console.Run("v 150 l 0 l 300 v 0").out,
+            kTitle + Menu("440.0") +
+                "Enter output volume in percent of full scale\n" +
+                Menu("440.0", "8.0", "100") + "Enter length in seconds\n" +
+                Menu("440.0", "1.0", "100") + "Enter length in seconds\n" +
+                Menu("440.0", "120.0", "100") +
+                "Enter output volume in percent of full scale\n" +
+                Menu("440.0", "120.0", "0"));
+
+  console.Run("l 1 v 0 p");
+  EXPECT_EQ(ReadFile(console.recording), std::string(44100 * 6, '\0'));
+  console.Run("l 1 v -50 p");
+  EXPECT_EQ(console.LastTone(), ExpectedTone(440.0f, 44100, 44100, -50.0f));
+}
+
+TEST(ConsoleTranscriptTest, HelpIsShownAheadOfTheNextMenuOnly) {
+  Console console;
+  EXPECT_EQ(console.Run("h x").out,
+            kTitle + Menu("440.0") + kHelp + Menu("440.0"));
+  EXPECT_EQ(console.Run("h o 1").out,
+            kTitle + Menu("440.0") + kHelp + Menu("440.0") +
+                "Enter octave -4 to 1\n" + Menu("880.0"));
+}
+
+TEST(ConsoleTranscriptTest, NonNumbersStayInTheInput) {
+  Console console;
+  // Each rejected token comes back as the next command: a note name.
+  EXPECT_EQ(console.Run("l 2 l 10x").out,
+            kTitle + Menu("440.0") + "Enter length in seconds\n" +
+                Menu("440.0", "2.0") + "Enter length in seconds\n" +
+                Menu("440.0", "2.0") + Menu("440.0", "2.0"));
+  EXPECT_EQ(console.Run("v 50 v loud").out,
+            kTitle + Menu("440.0") +
+                "Enter output volume in percent of full scale\n" +
+                Menu("440.0", "8.0", "50") +
+                "Enter output volume in percent of full scale\n" +
+                Menu("440.0", "8.0", "50") + Menu("440.0", "8.0", "50"));
+  // z with no number replays the last typed frequency, then e is a note.
+  EXPECT_EQ(console.Run("l 1 z 1000 z e").out,
+            kTitle + Menu("440.0") + "Enter length in seconds\n" +
+                Menu("440.0", "1.0") + "Enter frequency in Hz\n" +
+                "Frequency = 1000.00 Hz\n" + Menu("1000.0", "1.0") +
+                "Enter frequency in Hz\n" + "Frequency = 1000.00 Hz\n" +
+                Menu("1000.0", "1.0") + Menu("659.3", "1.0"));
+  // The octave returns to the last integer entered at its prompt.
+  EXPECT_EQ(console.Run("o -1 G5 o b").out,
+            kTitle + Menu("440.0") + "Enter octave -4 to 1\n" + Menu("220.0") +
+                "Frequency = 110.00 Hz\n" + Menu("110.0") +
+                "Enter octave -4 to 1\n" + Menu("220.0") + Menu("246.9"));
+}
+
+TEST(ConsoleTranscriptTest, DeviceNameIsUsedForTheNextTone) {
+  Console console;
+  const std::string device = "file:'" + console.dir.path + "/named.raw',raw";
+  EXPECT_EQ(console.Run("s " + device + " l 1 p").out,
+            kTitle + Menu("440.0") + "Enter soundcard device name\n" +
+                Menu("440.0", "8.0", "25", device) +
+                "Enter length in seconds\n" +
+                Menu("440.0", "1.0", "25", device) + "Frequency = 440.00 Hz\n" +
+                Menu("440.0", "1.0", "25", device));
+  EXPECT_EQ(MonoFromStereo24(ReadFile(console.dir.path + "/named.raw")),
+            ExpectedTone(440.0f, 44100, 44100, 25.0f));
+
+  RunResult bad = RunLarkhorn(console.dir, {}, "s nosuchdevice p");
+  EXPECT_EQ(bad.exitStatus, 1);
+  EXPECT_NE(bad.err.find("unable to open pcm device: "), std::string::npos);
+}
+
+}  // namespace

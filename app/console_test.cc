@@ -1,0 +1,142 @@
+// The console driven in-process with a stand-in for the tone request, so
+// that every setting a tone would be played with can be checked.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+
+namespace {
+
+std::vector<ToneSettings>* tonesPlayed = nullptr;
+
+bool RecordTone(ToneSettings& settings) {
+  tonesPlayed->push_back(settings);
+  return true;
+}
+
+struct ConsoleRun {
+  ToneSettings settings;  // as the console left it
+  std::vector<ToneSettings> tones;
+  std::string out;
+};
+
+ConsoleRun RunConsoleOn(const std::string& input) {
+  ConsoleRun run;
+  tonesPlayed = &run.tones;
+  FILE* in = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
+  if (input.empty()) in = fopen("/dev/null", "r");
+  testing::internal::CaptureStdout();
+  RunConsole(run.settings, in, RecordTone);
+  run.out = testing::internal::GetCapturedStdout();
+  fclose(in);
+  tonesPlayed = nullptr;
+  return run;
+}
+
+TEST(ConsoleTest, OctaveEntriesInEveryIntegerForm) {
+  struct Case {
+    const char* entry;
+    double octave;
+  };
+  const Case cases[] = {{"-4", -4},
+                        {"1", 1},
+                        {"2", 0},
+                        {"0x1", 1},
+                        {"-0x4", -4},
+                        {"010", 0},
+                        {"+1", 1},
+                        {"-5", 0},
+                        {"2147483648", 0},
+                        {"-2147483649", 0},
+                        {"99999999999999999999", 0}};
+  for (const Case& c : cases) {
+    ConsoleRun run = RunConsoleOn(std::string("o ") + c.entry + " x");
+    EXPECT_EQ(run.settings.octave, c.octave) << c.entry;
+    EXPECT_EQ(run.settings.noteName, "a") << c.entry;  // token consumed
+  }
+  // Not integers: the token stays in the input and becomes the note name.
+  for (const char* entry : {"08", "1.0", "0x", "1e0", "one", "-"}) {
+    ConsoleRun run = RunConsoleOn(std::string("o ") + entry + " x");
+    EXPECT_EQ(run.settings.octave, 0) << entry;
+    EXPECT_EQ(run.settings.noteName, entry);
+  }
+}
+
+TEST(ConsoleTest, LastIntegerOctaveEntryIsAppliedAgain) {
+  // After o -1, G6 and an octave entry that is no integer, octave -1 again.
+  EXPECT_EQ(RunConsoleOn("o -1 G6 o ? x").settings.octave, -1);
+  // An out-of-range entry is remembered too, and still out of range.
+  EXPECT_EQ(RunConsoleOn("o -1 o 7 G6 o ? x").settings.octave, -3);
+  // An integer beyond 32 bits is ignored altogether.
+  EXPECT_EQ(RunConsoleOn("o -1 G6 o 4294967296 x").settings.octave, -3);
+  EXPECT_EQ(RunConsoleOn("o -1 G6 o 4294967296 o ? x").settings.octave, -1);
+}
+
+TEST(ConsoleTest, LengthAndVolumeEdges) {
+  struct Case {
+    const char* entry;
+    float length;
+    float volume;
+  };
+  const Case cases[] = {
+      {"1", 1.0f, 1.0f},           {"0.999", 1.0f, 0.999f},
+      {"120", 120.0f, 100.0f},     {"120.001", 120.0f, 100.0f},
+      {"-0", 1.0f, -0.0f},         {"0x1p-1074", 1.0f, 0.0f},
+      {"1e309", 120.0f, 100.0f},   {"inf", 120.0f, 100.0f},
+      {"-inf", 1.0f, -FLT_MAX},    {"-1e40", 1.0f, -FLT_MAX},
+      {"-30000", 1.0f, -30000.0f}, {"nan", 1.0f, 25.0f},
+  };
+  for (const Case& c : cases) {
+    ToneSettings l = RunConsoleOn(std::string("l ") + c.entry + " x").settings;
+    EXPECT_EQ(l.lengthSeconds, c.length) << c.entry;
+    ToneSettings v = RunConsoleOn(std::string("v ") + c.entry + " x").settings;
+    EXPECT_EQ(v.volumePercent, c.volume) << c.entry;
+    EXPECT_EQ(v.command, "x") << c.entry;
+  }
+}
+
+TEST(ConsoleTest, TypedFrequencyKeepsLastFiniteValue) {
+  ConsoleRun run = RunConsoleOn("z 1000 z nan z inf z 1e39 z -0 z 0x1p-3 x");
+  ASSERT_EQ(run.tones.size(), 6u);
+  EXPECT_EQ(run.tones[0].frequency, 1000.0f);
+  EXPECT_EQ(run.tones[1].frequency, 1000.0f);
+  EXPECT_EQ(run.tones[2].frequency, 1000.0f);
+  EXPECT_EQ(run.tones[3].frequency, 1000.0f);
+  EXPECT_EQ(run.tones[4].frequency, 0.0f);
+  EXPECT_TRUE(std::signbit(run.tones[4].frequency));
+  EXPECT_EQ(run.tones[5].frequency, 0.125f);
+  for (const ToneSettings& tone : run.tones) {
+    EXPECT_EQ(tone.pitchMode, PitchMode::Frequency);
+  }
+}
+
+TEST(ConsoleTest, TokensAreWholeAndNeverOverflow) {
+  const std::string longToken(100000, 'q');
+  ConsoleRun run =
+      RunConsoleOn("s " + longToken + " " + longToken + " G6x\tp\r\n");
+  EXPECT_EQ(run.settings.deviceName.size(), 65536u);
+  EXPECT_EQ(run.settings.noteName, "G6x");  // not a preset: sounds as A
+  ASSERT_EQ(run.tones.size(), 1u);
+  EXPECT_EQ(run.tones[0].frequency, 440.0f);
+
+  // Binary bytes and NUL inside a token are just part of the token.
+  ConsoleRun binary = RunConsoleOn(std::string("c\0#\xff p", 6));
+  ASSERT_EQ(binary.tones.size(), 1u);
+  EXPECT_EQ(binary.tones[0].frequency, 440.0f);
+}
+
+TEST(ConsoleTest, EndOfInputEndsAtMenuOrPrompt) {
+  for (const char* input : {"", "p", "z", "l", "v", "o", "s", "G6 o"}) {
+    ConsoleRun run = RunConsoleOn(input);
+    EXPECT_LE(run.tones.size(), 1u) << input;
+  }
+  EXPECT_TRUE(RunConsoleOn("z").tones.empty());
+  EXPECT_EQ(RunConsoleOn("p").tones.size(),
+            1u);  // the last command is not repeated
+}
+
+}  // namespace
