@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -47,14 +46,15 @@ bool ReadToken(TokenReader& reader, std::string* token) {
   }
   // Prompts must be on screen before the program waits for an answer.
   fflush(stdout);
-  token->clear();
   int c;
   while ((c = getc(reader.in)) != EOF && IsSpace(c)) {
   }
-  if (c == EOF) return false;
+  if (c == EOF) return false;  // *token keeps its value
+  std::string text;
   do {
-    if (token->size() < kMaxTokenBytes) token->push_back(static_cast<char>(c));
+    if (text.size() < kMaxTokenBytes) text.push_back(static_cast<char>(c));
   } while ((c = getc(reader.in)) != EOF && !IsSpace(c));
+  *token = std::move(text);
   return true;
 }
 
@@ -66,21 +66,23 @@ bool ParseWholeNumber(const std::string& token, double* value) {
   return end == token.c_str() + token.size();
 }
 
-enum class IntegerEntry { NotInteger, TooLarge, Integer };
-
 // An integer in scanf's %i syntax (decimal, 0x hexadecimal, leading-0
-// octal, optional sign) that takes up the whole token.
-IntegerEntry ParseWholeInteger(const std::string& token, int32_t* value) {
-  if (token.empty()) return IntegerEntry::NotInteger;
-  char* end = nullptr;
-  errno = 0;
-  const long long v = strtoll(token.c_str(), &end, 0);
-  if (end != token.c_str() + token.size()) return IntegerEntry::NotInteger;
-  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) {
-    return IntegerEntry::TooLarge;
+// octal, optional sign) that takes up the whole token. One beyond 32 bits
+// comes back saturated: out of range either way.
+bool ParseWholeInteger(const std::string& token, int32_t* value) {
+  const size_t digits = token.find_first_not_of("+-") == 1 ? 1 : 0;
+  // Newer C libraries also read 0b binary, which %i does not.
+  if (token.compare(digits, 2, "0b") == 0 ||
+      token.compare(digits, 2, "0B") == 0) {
+    return false;
   }
-  *value = static_cast<int32_t>(v);
-  return IntegerEntry::Integer;
+  if (token.empty()) return false;
+  char* end = nullptr;
+  const long long v = strtoll(token.c_str(), &end, 0);
+  if (end != token.c_str() + token.size()) return false;
+  *value = static_cast<int32_t>(
+      std::min<long long>(INT32_MAX, std::max<long long>(INT32_MIN, v)));
+  return true;
 }
 
 enum class Answer { EndOfInput, NotANumber, Number };
@@ -173,10 +175,9 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
     if (command == "z") {
       Answer answer = AskNumber(reader, "Enter frequency in Hz", &value);
       if (answer == Answer::EndOfInput) return;
-      // A value beyond single precision (or NaN) keeps the last frequency.
-      if (answer == Answer::Number &&
-          std::isfinite(static_cast<float>(value))) {
-        settings.frequency = static_cast<float>(value);
+      // NaN keeps the last frequency; any other value is taken unbounded.
+      if (answer == Answer::Number && !std::isnan(value)) {
+        settings.frequency = ToSingle(value);
       }
       settings.pitchMode = PitchMode::Frequency;
       play = true;
@@ -190,18 +191,19 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
       std::string token;
       if (!ReadToken(reader, &token)) return;
       int32_t entry = 0;
-      IntegerEntry kind = ParseWholeInteger(token, &entry);
-      if (kind == IntegerEntry::NotInteger) reader.pending = std::move(token);
-      if (kind == IntegerEntry::Integer) lastOctaveEntry = entry;
-      if (kind != IntegerEntry::TooLarge && lastOctaveEntry &&
-          *lastOctaveEntry >= -4 && *lastOctaveEntry <= 1) {
+      if (ParseWholeInteger(token, &entry)) {
+        lastOctaveEntry = entry;
+      } else {
+        reader.pending = std::move(token);
+      }
+      if (lastOctaveEntry && *lastOctaveEntry >= -4 && *lastOctaveEntry <= 1) {
         settings.octave = *lastOctaveEntry;
       }
     } else if (command == "l") {
       Answer answer = AskNumber(reader, "Enter length in seconds", &value);
       if (answer == Answer::EndOfInput) return;
       if (answer == Answer::Number) {
-        settings.lengthSeconds = static_cast<float>(value);
+        settings.lengthSeconds = ToSingle(value);
       }
       settings.lengthSeconds = ClampLength(settings.lengthSeconds);
     } else if (command == "v") {

@@ -70,6 +70,9 @@ TEST(ConsoleTranscriptTest, FirstDisplayThenExitOrEndOfInput) {
   EXPECT_EQ(console.Run("").out, first);
   EXPECT_EQ(console.Run("x p G6").out, first);  // nothing after x
   EXPECT_EQ(console.Run("   \n\t ").out, first);
+  // At a prompt: nothing more is printed and nothing is played.
+  EXPECT_EQ(console.Run("z").out, first + "Enter frequency in Hz\n");
+  EXPECT_EQ(console.Run("o").out, first + "Enter octave -4 to 1\n");
 }
 
 TEST(ConsoleTranscriptTest, NoteNamesOctavesAndPlay) {

@@ -27,8 +27,9 @@ struct ConsoleRun {
 ConsoleRun RunConsoleOn(const std::string& input) {
   ConsoleRun run;
   tonesPlayed = &run.tones;
-  FILE* in = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
-  if (input.empty()) in = fopen("/dev/null", "r");
+  FILE* in = input.empty()
+                 ? fopen("/dev/null", "r")
+                 : fmemopen(const_cast<char*>(input.data()), input.size(), "r");
   testing::internal::CaptureStdout();
   RunConsole(run.settings, in, RecordTone);
   run.out = testing::internal::GetCapturedStdout();
@@ -59,7 +60,7 @@ TEST(ConsoleTest, OctaveEntriesInEveryIntegerForm) {
     EXPECT_EQ(run.settings.noteName, "a") << c.entry;  // token consumed
   }
   // Not integers: the token stays in the input and becomes the note name.
-  for (const char* entry : {"08", "1.0", "0x", "1e0", "one", "-"}) {
+  for (const char* entry : {"08", "1.0", "0x", "0b1", "1e0", "one", "-"}) {
     ConsoleRun run = RunConsoleOn(std::string("o ") + entry + " x");
     EXPECT_EQ(run.settings.octave, 0) << entry;
     EXPECT_EQ(run.settings.noteName, entry);
@@ -71,9 +72,9 @@ TEST(ConsoleTest, LastIntegerOctaveEntryIsAppliedAgain) {
   EXPECT_EQ(RunConsoleOn("o -1 G6 o ? x").settings.octave, -1);
   // An out-of-range entry is remembered too, and still out of range.
   EXPECT_EQ(RunConsoleOn("o -1 o 7 G6 o ? x").settings.octave, -3);
-  // An integer beyond 32 bits is ignored altogether.
+  // So is an integer beyond 32 bits.
   EXPECT_EQ(RunConsoleOn("o -1 G6 o 4294967296 x").settings.octave, -3);
-  EXPECT_EQ(RunConsoleOn("o -1 G6 o 4294967296 o ? x").settings.octave, -1);
+  EXPECT_EQ(RunConsoleOn("o -1 G6 o 4294967296 o ? x").settings.octave, -3);
 }
 
 TEST(ConsoleTest, LengthAndVolumeEdges) {
@@ -99,16 +100,18 @@ TEST(ConsoleTest, LengthAndVolumeEdges) {
   }
 }
 
-TEST(ConsoleTest, TypedFrequencyKeepsLastFiniteValue) {
-  ConsoleRun run = RunConsoleOn("z 1000 z nan z inf z 1e39 z -0 z 0x1p-3 x");
-  ASSERT_EQ(run.tones.size(), 6u);
+TEST(ConsoleTest, TypedFrequencyIsUnboundedButNaNKeepsTheLast) {
+  ConsoleRun run =
+      RunConsoleOn("z 1000 z nan z 1e39 z -inf z -0 z 0x1p-3 z 1e-50 x");
+  ASSERT_EQ(run.tones.size(), 7u);
   EXPECT_EQ(run.tones[0].frequency, 1000.0f);
   EXPECT_EQ(run.tones[1].frequency, 1000.0f);
-  EXPECT_EQ(run.tones[2].frequency, 1000.0f);
-  EXPECT_EQ(run.tones[3].frequency, 1000.0f);
+  EXPECT_EQ(run.tones[2].frequency, INFINITY);
+  EXPECT_EQ(run.tones[3].frequency, -INFINITY);
   EXPECT_EQ(run.tones[4].frequency, 0.0f);
   EXPECT_TRUE(std::signbit(run.tones[4].frequency));
   EXPECT_EQ(run.tones[5].frequency, 0.125f);
+  EXPECT_EQ(run.tones[6].frequency, 0.0f);
   for (const ToneSettings& tone : run.tones) {
     EXPECT_EQ(tone.pitchMode, PitchMode::Frequency);
   }
@@ -130,13 +133,21 @@ TEST(ConsoleTest, TokensAreWholeAndNeverOverflow) {
 }
 
 TEST(ConsoleTest, EndOfInputEndsAtMenuOrPrompt) {
-  for (const char* input : {"", "p", "z", "l", "v", "o", "s", "G6 o"}) {
-    ConsoleRun run = RunConsoleOn(input);
-    EXPECT_LE(run.tones.size(), 1u) << input;
+  struct Case {
+    const char* input;
+    size_t tones;
+  };
+  // The last command is never dispatched again, and a prompt left without
+  // an answer does nothing.
+  const Case cases[] = {{"", 0},    {"p", 1},  {"z", 0},    {"l", 0},
+                        {"v", 0},   {"o", 0},  {"s", 0},    {"G6 o", 1},
+                        {"z 5", 1}, {"G6", 1}, {"p\n\n", 1}};
+  for (const Case& c : cases) {
+    ConsoleRun run = RunConsoleOn(c.input);
+    EXPECT_EQ(run.tones.size(), c.tones) << c.input;
   }
-  EXPECT_TRUE(RunConsoleOn("z").tones.empty());
-  EXPECT_EQ(RunConsoleOn("p").tones.size(),
-            1u);  // the last command is not repeated
+  EXPECT_EQ(RunConsoleOn("s").settings.deviceName, "default");
+  EXPECT_EQ(RunConsoleOn("l").settings.lengthSeconds, 8.0f);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "app/settings.h"
 
 int main(int argc, char** argv) {
+  const int infoStatus = PrintInfo(argc, argv);
+  if (infoStatus >= 0) return infoStatus;
   ToneSettings settings;
   ParseCommandLine(argc, argv, settings);
   if (settings.oneShot) return PlayTone(settings) ? 0 : 1;

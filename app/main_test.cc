@@ -2,9 +2,69 @@
 // ALSA's file plugin.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include "testing/process.h"
 
 namespace {
+
+bool Exists(const std::string& path) { return std::ifstream(path).good(); }
+
+TEST(InfoOptionTest, HelpAndVersionPrintAndPlayNothing) {
+  TestDir dir;
+  const std::string recording = dir.path + "/default.raw";
+  WriteAlsaConfig(dir, RecordingDefault(recording));
+
+  RunResult help = RunLarkhorn(dir, {"--help"}, "x\n");
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_EQ(help.out,
+            "larkhorn <frequency in Hz> <time in seconds> <soundcard device>\n"
+            "Without arguments larkhorn runs an interactive menu; enter h "
+            "there for help.\n"
+            "To record a WAV file instead, give the device as "
+            "file:NAME.wav,wav\n");
+  EXPECT_EQ(help.err, "");
+
+  RunResult shortHelp = RunLarkhorn(dir, {"-h"});
+  EXPECT_EQ(shortHelp.exitStatus, 0);
+  EXPECT_EQ(shortHelp.out, help.out);
+
+  RunResult version = RunLarkhorn(dir, {"--version"}, "x\n");
+  EXPECT_EQ(version.exitStatus, 0);
+  EXPECT_EQ(version.out, "Larkhorn 1.01\n");
+  EXPECT_EQ(version.err, "");
+
+  EXPECT_FALSE(Exists(recording)) << "the device was opened";
+}
+
+TEST(InfoOptionTest, OtherLeadingHyphensStillMeanAFrequency) {
+  TestDir dir;
+  const std::string recording = dir.path + "/default.raw";
+  WriteAlsaConfig(dir, RecordingDefault(recording));
+
+  RunResult negative = RunLarkhorn(dir, {"-440"});
+  EXPECT_EQ(negative.exitStatus, 0);
+  EXPECT_EQ(negative.out, "Frequency = -440.00 Hz\n");
+  EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
+            ExpectedTone(440.0f, 44100, 352800, 25.0f));
+
+  // Not an option, so not a number either: eight seconds of silence.
+  for (const char* text : {"--helpx", "-H", "--Version"}) {
+    std::remove(recording.c_str());
+    RunResult run = RunLarkhorn(dir, {text});
+    EXPECT_EQ(run.exitStatus, 0) << text;
+    EXPECT_EQ(run.out, "Frequency = 0.00 Hz\n") << text;
+    EXPECT_EQ(ReadFile(recording), std::string(352800 * 6, '\0')) << text;
+  }
+
+  // An option is recognised only as the sole argument.
+  std::remove(recording.c_str());
+  RunResult notAlone = RunLarkhorn(dir, {"--version", "1"});
+  EXPECT_EQ(notAlone.exitStatus, 0);
+  EXPECT_EQ(notAlone.out, "Frequency = 0.00 Hz\n");
+  EXPECT_EQ(ReadFile(recording), std::string(44100 * 6, '\0'));
+}
 
 TEST(OneShotTest, PlaysTwoSecondsOfA440OnDefault) {
   TestDir dir;

@@ -1,7 +1,16 @@
 #include "app/settings.h"
 
+#include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+float ToSingle(double value) {
+  if (value > FLT_MAX) return INFINITY;
+  if (value < -FLT_MAX) return -INFINITY;
+  return static_cast<float>(value);
+}
 
 float ClampLength(float seconds) {
   if (seconds > 120.0f) return 120.0f;
@@ -9,15 +18,36 @@ float ClampLength(float seconds) {
   return seconds;
 }
 
+std::string InfoText(int argc, const char* const* argv) {
+  if (argc != 2) return "";
+  if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
+    return "larkhorn <frequency in Hz> <time in seconds> <soundcard device>\n"
+           "Without arguments larkhorn runs an interactive menu; enter h there "
+           "for help.\n"
+           "To record a WAV file instead, give the device as "
+           "file:NAME.wav,wav\n";
+  }
+  if (strcmp(argv[1], "--version") == 0)
+    return "Larkhorn " LARKHORN_VERSION "\n";
+  return "";
+}
+
+int PrintInfo(int argc, const char* const* argv) {
+  const std::string text = InfoText(argc, argv);
+  if (text.empty()) return -1;
+  // A full disk or closed pipe must not pass for success.
+  const bool written = fputs(text.c_str(), stdout) >= 0 && fflush(stdout) == 0;
+  return written ? 0 : 1;
+}
+
 void ParseCommandLine(int argc, const char* const* argv,
                       ToneSettings& settings) {
   if (argc >= 2) {
-    settings.frequency = static_cast<float>(strtod(argv[1], nullptr));
+    settings.frequency = ToSingle(strtod(argv[1], nullptr));
     settings.oneShot = true;
   }
   if (argc >= 3) {
-    settings.lengthSeconds =
-        ClampLength(static_cast<float>(strtod(argv[2], nullptr)));
+    settings.lengthSeconds = ClampLength(ToSingle(strtod(argv[2], nullptr)));
   }
   if (argc == 4) settings.deviceName = argv[3];
 }

@@ -29,6 +29,18 @@ struct ToneSettings {
 void ParseCommandLine(int argc, const char* const* argv,
                       ToneSettings& settings);
 
+// The usage for a lone --help or -h, the version line for a lone --version;
+// empty for every other command line, which then means a tone or the console.
+std::string InfoText(int argc, const char* const* argv);
+
+// Prints InfoText to standard output and returns the exit status: 0, or 1
+// when standard output cannot be written. Returns -1, printing nothing, when
+// the command line asks for no text.
+int PrintInfo(int argc, const char* const* argv);
+
+// Rounds to single precision; magnitudes beyond its range become infinite.
+float ToSingle(double value);
+
 // Clamps a length in seconds to 1..120; NaN counts as below range.
 float ClampLength(float seconds);
 

@@ -41,6 +41,35 @@ TEST(ParseCommandLineTest, ArgumentsFromTheLeft) {
   EXPECT_EQ(Parse({"440Hz"}).frequency, 440.0f);
   EXPECT_EQ(Parse({"--help"}).frequency, 0.0f);
   EXPECT_TRUE(std::isnan(Parse({"nan"}).frequency));
+  EXPECT_EQ(Parse({"-1e39"}).frequency, -INFINITY);  // beyond single precision
+  EXPECT_EQ(Parse({"440", "1e300"}).lengthSeconds, 120.0f);
+}
+
+std::string Info(std::vector<const char*> args) {
+  args.insert(args.begin(), "larkhorn");
+  return InfoText(static_cast<int>(args.size()), args.data());
+}
+
+TEST(InfoTextTest, OnlyALoneOptionAsksForText) {
+  EXPECT_EQ(Info({"--version"}), "Larkhorn 1.01\n");
+  const std::string help = Info({"--help"});
+  EXPECT_EQ(help.find("larkhorn <frequency in Hz> <time in seconds> "
+                      "<soundcard device>\n"),
+            0u);
+  EXPECT_EQ(Info({"-h"}), help);
+
+  // Everything else still means a tone (or, bare, the console).
+  const std::vector<std::vector<const char*>> others = {
+      {},           {"-440"},
+      {"--helpx"},  {"-H"},
+      {"-help"},    {"--Version"},
+      {"-v"},       {"help"},
+      {"--"},       {"--help", "2"},
+      {"-h", "-h"}, {"440", "--version"},
+      {""},         {"--version", "1", "null"}};
+  for (const std::vector<const char*>& args : others) {
+    EXPECT_EQ(Info(args), "") << (args.empty() ? "(none)" : args[0]);
+  }
 }
 
 TEST(ParseCommandLineTest, LengthIsClamped) {

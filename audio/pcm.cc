@@ -22,9 +22,10 @@ const double kStallSeconds = 10.0;
   exit(1);
 }
 
-// Brings the stream back after err; ends the process when it cannot.
-void Recover(snd_pcm_t* pcm, long err) {
-  if (err == -EAGAIN || err == -EINTR) return;
+// Brings the stream back after err and tells whether it was re-prepared;
+// ends the process when it cannot be recovered.
+bool Recover(snd_pcm_t* pcm, long err) {
+  if (err == -EAGAIN || err == -EINTR) return false;
   if (err == -EPIPE) {
     printf("RX\n");
   } else if (err != -ESTRPIPE) {
@@ -32,6 +33,7 @@ void Recover(snd_pcm_t* pcm, long err) {
   }
   int rc = snd_pcm_prepare(pcm);
   if (rc < 0) FailWrite(rc);
+  return true;
 }
 
 double MonotonicSeconds() {
@@ -44,12 +46,14 @@ double MonotonicSeconds() {
 // took, or a negative error code.
 long WriteFrames(snd_pcm_t* pcm, bool interleaved, int32_t channels,
                  const uint8_t* packed, int32_t position, long frames,
+                 std::vector<void*>* channelPointers,
                  std::vector<uint8_t>* chunk) {
   const uint8_t* first = packed + kBytesPerSample * size_t(position);
   if (!interleaved) {
     // Every channel reads the same mono signal.
-    std::vector<void*> channelPointers(channels, const_cast<uint8_t*>(first));
-    return snd_pcm_writen(pcm, channelPointers.data(), frames);
+    std::fill(channelPointers->begin(), channelPointers->end(),
+              const_cast<uint8_t*>(first));
+    return snd_pcm_writen(pcm, channelPointers->data(), frames);
   }
   const size_t frameBytes = kBytesPerSample * size_t(channels);
   frames = std::min<long>(frames, long(chunk->size() / frameBytes));
@@ -84,7 +88,12 @@ void PLAY(const std::string& deviceName, uint32_t& sampleRate, int32_t channels,
   bool interleaved = false;
   if (snd_pcm_hw_params_set_access(pcm, params,
                                    SND_PCM_ACCESS_RW_NONINTERLEAVED) < 0) {
-    snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED);
+    rc = snd_pcm_hw_params_set_access(pcm, params,
+                                      SND_PCM_ACCESS_RW_INTERLEAVED);
+    if (rc < 0) {
+      fprintf(stderr, "unable to set hw parameters: %s\n", snd_strerror(rc));
+      exit(1);
+    }
     interleaved = true;
   }
   rc = snd_pcm_hw_params_set_format(pcm, params, SND_PCM_FORMAT_S24_3LE);
@@ -116,6 +125,7 @@ void PLAY(const std::string& deviceName, uint32_t& sampleRate, int32_t channels,
         "Warning Soundcard Did Not Return Requested Samplerate...this "
         "will affect tuning\n");
     printf("Samplerate = %i\n", static_cast<int>(installedRate));
+    fflush(stdout);
   }
   snd_pcm_hw_params_get_buffer_size(params, &bufferFrames);
 
@@ -125,26 +135,24 @@ void PLAY(const std::string& deviceName, uint32_t& sampleRate, int32_t channels,
                  size_t(std::max(channels, 1)));
   }
 
+  std::vector<void*> channelPointers(std::max(channels, 1));
   int32_t position = 0;
   double lastProgress = MonotonicSeconds();
   while (position < n) {
-    long written = 0;
-    snd_pcm_sframes_t avail = snd_pcm_avail(pcm);
-    if (avail < 0) {
-      Recover(pcm, avail);
-    } else if (avail == 0) {
-      int waited = snd_pcm_wait(pcm, 1);
-      if (waited < 0) Recover(pcm, waited);
-    } else {
-      written = WriteFrames(pcm, interleaved, channels, packed, position,
-                            std::min<long>(avail, n - position), &chunk);
-      if (written < 0) {
-        Recover(pcm, written);
-        written = 0;
-      }
+    // Frames the device took, 0 for none yet, or a negative error code.
+    long result = snd_pcm_avail(pcm);
+    if (result == 0) {
+      result = std::min(snd_pcm_wait(pcm, 1), 0);
+    } else if (result > 0) {
+      result = WriteFrames(pcm, interleaved, channels, packed, position,
+                           std::min<long>(result, n - position),
+                           &channelPointers, &chunk);
     }
-    if (written > 0) {
-      position += static_cast<int32_t>(written);
+    if (result > 0) {
+      position += static_cast<int32_t>(result);
+      lastProgress = MonotonicSeconds();
+    } else if (result < 0 && Recover(pcm, result)) {
+      // A re-prepared stream starts afresh, however long the pause was.
       lastProgress = MonotonicSeconds();
     } else if (MonotonicSeconds() - lastProgress > kStallSeconds) {
       FailWrite(-EIO);

@@ -1,6 +1,7 @@
 #include "synth/tone.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -46,8 +47,12 @@ void StoreWord(uint8_t* out, uint32_t word) {
 
 void MakeTone(int32_t* samples, float frequency, uint32_t rate, int32_t n,
               float volume) {
-  const float amplitude =
-      static_cast<float>(static_cast<double>(volume) / 100.0 * kFullScale);
+  // Beyond single precision the samples saturate anyway; bound the amplitude
+  // so that narrowing it stays defined (NaN passes through: silence).
+  double scaled = volume / 100.0 * kFullScale;
+  if (scaled > FLT_MAX) scaled = FLT_MAX;
+  if (scaled < -FLT_MAX) scaled = -FLT_MAX;
+  const float amplitude = static_cast<float>(scaled);
   double f = frequency;
   if (f < 0) f = -f;
   const double nyquist = rate * 0.5;

@@ -69,6 +69,8 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // A hang fails the test instead of stalling the suite.
+    alarm(300);
     setenv("HOME", dir.path.c_str(), 1);
     setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
     execv(argv[0], argv.data());
