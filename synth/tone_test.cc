@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -28,8 +29,9 @@ int32_t SilenceStart(const std::vector<int32_t>& samples) {
 // clamped to 24 bits and stored least significant byte first.
 void ReferenceTone(float frequency, uint32_t rate, int32_t n, float volume,
                    std::vector<int32_t>* samples, std::vector<uint8_t>* bytes) {
-  const float amplitude =
-      static_cast<float>(static_cast<double>(volume) / 100.0 * 8388608.0);
+  const double scaled = static_cast<double>(volume) / 100.0 * 8388608.0;
+  const float amplitude = static_cast<float>(
+      std::min(std::max(scaled, -double{FLT_MAX}), double{FLT_MAX}));
   double f = std::fabs(static_cast<double>(frequency));
   if (f > rate * 0.5) f = rate * 0.5;
   const double period = rate / f;
@@ -89,7 +91,7 @@ TEST(MakeToneTest, SameBytesAsThePlainFormula) {
                             -1000.0f, 0.0f, 0.5f, NAN, INFINITY}) {
       // Volumes up to and beyond the one where samples leave 32 bits.
       for (float volume : {25.0f, 100.0f, -50.0f, 0.0f, 25599.99f, 25600.0f,
-                           -25600.0f, -1e9f, NAN}) {
+                           -25600.0f, -1e9f, 3e38f, -INFINITY, NAN}) {
         // Short tones end at every position within a group of frames.
         for (int32_t n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 1001}) {
           ExpectSameAsReference(frequency, rate, n, volume);
