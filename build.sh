@@ -3,6 +3,6 @@
 set -e
 cd "$(dirname "$0")"
 tools/install-deps g++ cmake make pkg-config libasound2-dev googletest \
-  libgtest-dev
+  libgtest-dev libbenchmark-dev
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"

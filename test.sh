@@ -7,8 +7,8 @@
 set -e
 cd "$(dirname "$0")"
 tools/install-deps g++ cmake make pkg-config libasound2-dev googletest \
-  libgtest-dev groff-base man-db dpkg-dev file pipewire pipewire-bin \
-  pipewire-alsa wireplumber dbus
+  libgtest-dev libbenchmark-dev groff-base man-db dpkg-dev file pipewire \
+  pipewire-bin pipewire-alsa wireplumber dbus
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

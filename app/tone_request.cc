@@ -1,4 +1,8 @@
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdint>
 #include <new>
 
 #include "app/settings.h"
@@ -13,6 +17,28 @@ int32_t FrameCount(uint32_t sampleRate, float lengthSeconds) {
   return static_cast<int32_t>(frames);
 }
 
+namespace {
+
+// Maps the whole pages of a fresh buffer in one call rather than one page
+// fault each as they are first written; a long tone spends a sizeable part
+// of its synthesis in those faults. Kernels without it simply fault.
+void MapPagesNow(void* buffer, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t first = reinterpret_cast<uintptr_t>(buffer);
+  const uintptr_t start = (first + page - 1) / page * page;
+  const uintptr_t end = (first + bytes) / page * page;
+  if (end > start) {
+    madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+  }
+#else
+  (void)buffer;
+  (void)bytes;
+#endif
+}
+
+}  // namespace
+
 bool PlayTone(ToneSettings& settings) {
   const int32_t n = FrameCount(settings.sampleRate, settings.lengthSeconds);
   printf("Frequency = %.2f Hz\n", settings.frequency);
@@ -25,6 +51,8 @@ bool PlayTone(ToneSettings& settings) {
     fprintf(stderr, "not enough memory for a tone of %i frames\n", n);
     return false;
   }
+  MapPagesNow(samples.get(), 4 * size_t(n));
+  MapPagesNow(packed.get(), 3 * size_t(n));
   MakeTone(samples.get(), settings.frequency, settings.sampleRate, n,
            settings.volumePercent);
   NUM24_TO_CHAR(samples.get(), packed.get(), n);

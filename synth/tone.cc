@@ -1,7 +1,9 @@
 #include "synth/tone.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -27,6 +29,20 @@ int32_t SaturateToInt32(double v) {
   return static_cast<int32_t>(v);
 }
 
+// The low 24 bits of v after clamping it to the signed 24-bit range.
+uint32_t Clamp24(int32_t v) {
+  return static_cast<uint32_t>(std::min(std::max(v, -8388608), 8388607)) &
+         0xFFFFFF;
+}
+
+// Stores word least significant byte first.
+void StoreWord(uint8_t* out, uint32_t word) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  word = __builtin_bswap32(word);
+#endif
+  std::memcpy(out, &word, sizeof word);
+}
+
 }  // namespace
 
 void MakeTone(int32_t* samples, float frequency, uint32_t rate, int32_t n,
@@ -47,22 +63,31 @@ void MakeTone(int32_t* samples, float frequency, uint32_t rate, int32_t n,
 
   int32_t count = 0;
   if (!std::isnan(f) && rate > 0) count = WholeCycleFrames(period, n);
-  for (int32_t i = 0; i < count; ++i) {
-    samples[i] = SaturateToInt32(std::sin(static_cast<double>(i) * omega) *
-                                 static_cast<double>(amplitude));
+  const double step = omega;
+  const double a = amplitude;
+  if (std::fabs(a) < 2147483648.0) {
+    // |sin| <= 1 keeps every product inside the 32-bit range: no checks.
+    for (int32_t i = 0; i < count; ++i) {
+      samples[i] = static_cast<int32_t>(std::sin(i * step) * a);
+    }
+  } else {
+    for (int32_t i = 0; i < count; ++i) {
+      samples[i] = SaturateToInt32(std::sin(i * step) * a);
+    }
   }
-  for (int32_t i = count; i < n; ++i) samples[i] = 0;
+  std::fill(samples + count, samples + n, 0);
 }
 
 void NUM24_TO_CHAR(const int32_t* samples, uint8_t* packed, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) {
-    int32_t v = samples[i];
-    if (v > 8388607) v = 8388607;
-    if (v < -8388608) v = -8388608;
-    const uint32_t bits = static_cast<uint32_t>(v);
-    uint8_t* out = packed + 3 * static_cast<size_t>(i);
-    out[0] = static_cast<uint8_t>(bits);
-    out[1] = static_cast<uint8_t>(bits >> 8);
-    out[2] = static_cast<uint8_t>(bits >> 16);
+  if (n <= 0) return;
+  // Each frame is stored as a whole 32-bit word whose top byte the next
+  // frame overwrites; the last frame, which has no successor, bytewise.
+  for (int32_t i = 0; i < n - 1; ++i) {
+    StoreWord(packed + 3 * static_cast<size_t>(i), Clamp24(samples[i]));
   }
+  const uint32_t last = Clamp24(samples[n - 1]);
+  uint8_t* out = packed + 3 * static_cast<size_t>(n - 1);
+  out[0] = static_cast<uint8_t>(last);
+  out[1] = static_cast<uint8_t>(last >> 8);
+  out[2] = static_cast<uint8_t>(last >> 16);
 }

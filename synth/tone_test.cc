@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -19,6 +22,86 @@ int32_t SilenceStart(const std::vector<int32_t>& samples) {
   int32_t i = static_cast<int32_t>(samples.size());
   while (i > 0 && samples[i - 1] == 0) --i;
   return i;
+}
+
+// The synthesis and packing written out plainly, one sample at a time: the
+// whole cycles counted one by one, each sample saturated to 32 bits, then
+// clamped to 24 bits and stored least significant byte first.
+void ReferenceTone(float frequency, uint32_t rate, int32_t n, float volume,
+                   std::vector<int32_t>* samples, std::vector<uint8_t>* bytes) {
+  const double scaled = static_cast<double>(volume) / 100.0 * 8388608.0;
+  const float amplitude = static_cast<float>(
+      std::min(std::max(scaled, -double{FLT_MAX}), double{FLT_MAX}));
+  double f = std::fabs(static_cast<double>(frequency));
+  if (f > rate * 0.5) f = rate * 0.5;
+  const double period = rate / f;
+  const float omega = static_cast<float>(f * 6.283185307179586 / rate);
+  double count = 0;
+  for (double k = 1; std::trunc(k * period) <= n; ++k) {
+    count = std::trunc(k * period);
+  }
+  samples->assign(n, 0);
+  bytes->clear();
+  for (int32_t i = 0; i < n; ++i) {
+    if (i < count) {
+      const double v =
+          std::sin(static_cast<double>(i) * omega) * double{amplitude};
+      if (std::isnan(v)) {
+        (*samples)[i] = 0;
+      } else if (v >= 2147483647.0) {
+        (*samples)[i] = INT32_MAX;
+      } else if (v <= -2147483648.0) {
+        (*samples)[i] = INT32_MIN;
+      } else {
+        (*samples)[i] = static_cast<int32_t>(v);
+      }
+    }
+    const int32_t clamped =
+        std::min(std::max((*samples)[i], -8388608), 8388607);
+    for (int shift = 0; shift < 24; shift += 8) {
+      bytes->push_back(static_cast<uint8_t>(clamped >> shift));
+    }
+  }
+}
+
+void ExpectSameAsReference(float frequency, uint32_t rate, int32_t n,
+                           float volume) {
+  SCOPED_TRACE(testing::Message() << frequency << " Hz at " << rate << " Hz, "
+                                  << n << " frames, " << volume << " %");
+  std::vector<int32_t> expectedSamples;
+  std::vector<uint8_t> expectedBytes;
+  ReferenceTone(frequency, rate, n, volume, &expectedSamples, &expectedBytes);
+
+  std::vector<int32_t> samples(n, 12345);
+  MakeTone(samples.data(), frequency, rate, n, volume);
+  ASSERT_TRUE(samples == expectedSamples);
+  // A guard area after the 3 n bytes must stay untouched.
+  std::vector<uint8_t> packed(3 * size_t(n) + 16, 0xAA);
+  NUM24_TO_CHAR(samples.data(), packed.data(), n);
+  ASSERT_TRUE(
+      std::equal(expectedBytes.begin(), expectedBytes.end(), packed.begin()));
+  for (size_t i = expectedBytes.size(); i < packed.size(); ++i) {
+    ASSERT_EQ(packed[i], 0xAA) << i;
+  }
+}
+
+TEST(MakeToneTest, SameBytesAsThePlainFormula) {
+  for (uint32_t rate : {44100u, 48000u}) {
+    for (float frequency : {440.0f, 82.40689f, 12345.6f, 22050.0f, 30000.0f,
+                            -1000.0f, 0.0f, 0.5f, NAN, INFINITY}) {
+      // Volumes up to and beyond the one where samples leave 32 bits.
+      for (float volume : {25.0f, 100.0f, -50.0f, 0.0f, 25599.99f, 25600.0f,
+                           -25600.0f, -1e9f, 3e38f, -INFINITY, NAN}) {
+        // Short tones end at every position within a group of frames.
+        for (int32_t n : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 1001}) {
+          ExpectSameAsReference(frequency, rate, n, volume);
+        }
+      }
+    }
+  }
+  ExpectSameAsReference(440.0f, 44100, 5292000, 25.0f);  // 120 s
+  ExpectSameAsReference(82.40689f, 44100, 352800, 100.0f);
+  ExpectSameAsReference(12345.6f, 48000, 384000, -25.0f);
 }
 
 TEST(MakeToneTest, MatchesSineFormulaWithWholeCycles) {
