@@ -71,12 +71,14 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     dup2(err, 2);
     setenv("HOME", dir.path.c_str(), 1);
     setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+    alarm(60);  // survives exec; its default action ends the process
     execv(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-    result.exitStatus = WEXITSTATUS(status);
+  if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   }
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);

@@ -9,6 +9,7 @@
 
 struct RunResult {
   int exitStatus = -1;  // -1 when the process did not exit normally
+  int signal = 0;       // the signal that ended it, if one did
   std::string out;
   std::string err;
 };
@@ -28,7 +29,9 @@ void WriteAlsaConfig(const TestDir& dir, const std::string& asoundrc);
 std::string RecordingDefault(const std::string& file);
 
 // Runs the larkhorn binary with args, feeding it input on standard input,
-// with dir as its home and configuration directory.
+// with dir as its home and configuration directory. A run still going after
+// 60 seconds is ended by SIGALRM, so a hang fails the test instead of the
+// suite.
 RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
                       const std::string& input = "");
 
