@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -404,7 +405,7 @@ struct OutputCheck {
   bool Fail(const std::string& why) {
     if (error.empty()) {
       error = "line " + std::to_string(next + 1) + ": " + why;
-      if (!AtEnd()) error += ": \"" + Line() + "\"";
+      if (!AtEnd()) error += ": \"" + Escape(Line()) + "\"";
     }
     return false;
   }
