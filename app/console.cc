@@ -175,8 +175,9 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
     if (command == "z") {
       Answer answer = AskNumber(reader, "Enter frequency in Hz", &value);
       if (answer == Answer::EndOfInput) return;
-      // NaN keeps the last frequency; any other value is taken unbounded.
-      if (answer == Answer::Number && !std::isnan(value)) {
+      // NaN, or a value beyond single precision, keeps the last frequency,
+      // so the menu always shows a number.
+      if (answer == Answer::Number && std::isfinite(ToSingle(value))) {
         settings.frequency = ToSingle(value);
       }
       settings.pitchMode = PitchMode::Frequency;

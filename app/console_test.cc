@@ -84,12 +84,25 @@ TEST(ConsoleTest, LengthAndVolumeEdges) {
     float volume;
   };
   const Case cases[] = {
-      {"1", 1.0f, 1.0f},           {"0.999", 1.0f, 0.999f},
-      {"120", 120.0f, 100.0f},     {"120.001", 120.0f, 100.0f},
-      {"-0", 1.0f, -0.0f},         {"0x1p-1074", 1.0f, 0.0f},
-      {"1e309", 120.0f, 100.0f},   {"inf", 120.0f, 100.0f},
-      {"-inf", 1.0f, -FLT_MAX},    {"-1e40", 1.0f, -FLT_MAX},
-      {"-30000", 1.0f, -30000.0f}, {"nan", 1.0f, 25.0f},
+      {"1", 1.0f, 1.0f},
+      {"0.999", 1.0f, 0.999f},
+      {"120", 120.0f, 100.0f},
+      {"120.001", 120.0f, 100.0f},
+      {"-0", 1.0f, -0.0f},
+      {"0x1p-1074", 1.0f, 0.0f},
+      {"1e309", 120.0f, 100.0f},
+      {"inf", 120.0f, 100.0f},
+      {"-inf", 1.0f, -FLT_MAX},
+      {"-1e40", 1.0f, -FLT_MAX},
+      {"-30000", 1.0f, -30000.0f},
+      {"nan", 1.0f, 25.0f},
+      {"100", 100.0f, 100.0f},
+      {"100.00001", 100.00001f, 100.0f},
+      {"1.0000001", 1.0000001f, 1.0000001f},
+      {"119.99999", 119.99999f, 100.0f},
+      {"-1e309", 1.0f, -FLT_MAX},
+      {"-25601", 1.0f, -25601.0f},
+      {"-nan", 1.0f, 25.0f},
   };
   for (const Case& c : cases) {
     ToneSettings l = RunConsoleOn(std::string("l ") + c.entry + " x").settings;
@@ -100,14 +113,14 @@ TEST(ConsoleTest, LengthAndVolumeEdges) {
   }
 }
 
-TEST(ConsoleTest, TypedFrequencyIsUnboundedButNaNKeepsTheLast) {
+TEST(ConsoleTest, TypedFrequencyKeepsTheLastWhenNotFinite) {
   ConsoleRun run =
       RunConsoleOn("z 1000 z nan z 1e39 z -inf z -0 z 0x1p-3 z 1e-50 x");
   ASSERT_EQ(run.tones.size(), 7u);
   EXPECT_EQ(run.tones[0].frequency, 1000.0f);
   EXPECT_EQ(run.tones[1].frequency, 1000.0f);
-  EXPECT_EQ(run.tones[2].frequency, INFINITY);
-  EXPECT_EQ(run.tones[3].frequency, -INFINITY);
+  EXPECT_EQ(run.tones[2].frequency, 1000.0f);
+  EXPECT_EQ(run.tones[3].frequency, 1000.0f);
   EXPECT_EQ(run.tones[4].frequency, 0.0f);
   EXPECT_TRUE(std::signbit(run.tones[4].frequency));
   EXPECT_EQ(run.tones[5].frequency, 0.125f);
@@ -115,6 +128,23 @@ TEST(ConsoleTest, TypedFrequencyIsUnboundedButNaNKeepsTheLast) {
   for (const ToneSettings& tone : run.tones) {
     EXPECT_EQ(tone.pitchMode, PitchMode::Frequency);
   }
+}
+
+TEST(ConsoleTest, TypedFrequencyAtTheEdgesOfSinglePrecision) {
+  ConsoleRun run = RunConsoleOn(
+      "z 3.4028235e38 z 3.4028236e38 z -inf z -1e309 z 1e-45 z 0x1p-1074 x");
+  ASSERT_EQ(run.tones.size(), 6u);
+  EXPECT_EQ(run.tones[0].frequency, FLT_MAX);  // rounds down to the largest
+  EXPECT_EQ(run.tones[1].frequency, FLT_MAX);  // rounds up to inf: kept
+  EXPECT_EQ(run.tones[2].frequency, FLT_MAX);
+  EXPECT_EQ(run.tones[3].frequency, FLT_MAX);
+  EXPECT_EQ(run.tones[4].frequency, 1e-45f);  // the smallest step above 0
+  EXPECT_EQ(run.tones[5].frequency, 0.0f);
+  // Every menu shows the frequency as a plain number.
+  EXPECT_EQ(run.out.find("nan"), std::string::npos);
+  EXPECT_EQ(run.out.find("inf"), std::string::npos);
+  EXPECT_NE(run.out.find("(340282346638528859811704183484516925440.0 Hz)"),
+            std::string::npos);
 }
 
 TEST(ConsoleTest, TokensAreWholeAndNeverOverflow) {

@@ -107,6 +107,23 @@ TEST(OneShotTest, NotANumberPlaysSilence) {
   EXPECT_EQ(ReadFile(recording), std::string(44100 * 6, '\0'));
 }
 
+TEST(OneShotTest, InfiniteFrequencyPlaysHalfTheRate) {
+  TestDir dir;
+  const std::string recording = dir.path + "/default.raw";
+  WriteAlsaConfig(dir, RecordingDefault(recording));
+  RunResult run = RunLarkhorn(dir, {"1e309", "-inf"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "Frequency = inf Hz\n");
+  EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
+            ExpectedTone(22050.0f, 44100, 44100, 25.0f));
+
+  run = RunLarkhorn(dir, {"-inf", "0x1p-1074"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "Frequency = -inf Hz\n");
+  EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
+            ExpectedTone(22050.0f, 44100, 44100, 25.0f));
+}
+
 TEST(OneShotTest, UnknownDeviceFailsWithStatusOne) {
   TestDir dir;
   RunResult run = RunLarkhorn(dir, {"440", "1", "nosuchdevice"});

@@ -7,8 +7,10 @@
 #include <cstring>
 
 float ToSingle(double value) {
-  if (value > FLT_MAX) return INFINITY;
-  if (value < -FLT_MAX) return -INFINITY;
+  // Halfway between FLT_MAX and the next power of two rounds to infinity.
+  const double overflow = 0x1.ffffffp127;
+  if (value >= overflow) return INFINITY;
+  if (value <= -overflow) return -INFINITY;
   return static_cast<float>(value);
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -81,6 +83,39 @@ TEST(ParseCommandLineTest, LengthIsClamped) {
   EXPECT_EQ(Parse({"440", "nan"}).lengthSeconds, 1.0f);
   EXPECT_EQ(Parse({"440", "inf"}).lengthSeconds, 120.0f);
   EXPECT_EQ(Parse({"440", "-inf"}).lengthSeconds, 1.0f);
+}
+
+TEST(ParseCommandLineTest, EdgeNumbers) {
+  // Frequencies are stored as typed, rounded to single precision: beyond
+  // its range they become infinite (the synthesis limits them to half the
+  // rate), below its smallest step they become zero.
+  EXPECT_EQ(Parse({"inf"}).frequency, INFINITY);
+  EXPECT_EQ(Parse({"-inf"}).frequency, -INFINITY);
+  EXPECT_EQ(Parse({"1e309"}).frequency, INFINITY);
+  EXPECT_EQ(Parse({"1e39"}).frequency, INFINITY);
+  EXPECT_EQ(Parse({"-1e39"}).frequency, -INFINITY);
+  EXPECT_EQ(Parse({"3.4028235e38"}).frequency, FLT_MAX);
+  EXPECT_EQ(Parse({"0x1p-1074"}).frequency, 0.0f);
+  EXPECT_FALSE(std::signbit(Parse({"0x1p-1074"}).frequency));
+  EXPECT_TRUE(std::signbit(Parse({"-0"}).frequency));
+  EXPECT_EQ(Parse({"0x1p8"}).frequency, 256.0f);
+  EXPECT_TRUE(std::isnan(Parse({"-nan"}).frequency));
+
+  // Lengths at and around both ends, and beyond any range.
+  const std::pair<const char*, float> lengths[] = {{"1e309", 120.0f},
+                                                   {"-1e309", 1.0f},
+                                                   {"-0", 1.0f},
+                                                   {"0x1p-1074", 1.0f},
+                                                   {"0.99999994", 1.0f},
+                                                   {"1", 1.0f},
+                                                   {"1.0000001", 1.0000001f},
+                                                   {"119.99999", 119.99999f},
+                                                   {"120.00001", 120.0f},
+                                                   {"0x1.ep6", 120.0f},
+                                                   {"nan(1)", 1.0f}};
+  for (const auto& [text, length] : lengths) {
+    EXPECT_EQ(Parse({"440", text}).lengthSeconds, length) << text;
+  }
 }
 
 }  // namespace

@@ -171,6 +171,31 @@ TEST(MakeToneTest, VolumeScalesAndSaturates) {
   EXPECT_EQ(huge[75], INT32_MAX);
 }
 
+TEST(MakeToneTest, NonFiniteAndExtremeValuesStillFillEveryFrame) {
+  const std::vector<int32_t> nyquist = Tone(22050.0f, 44100, 1000, 25.0f);
+  EXPECT_EQ(Tone(-INFINITY, 44100, 1000, 25.0f), nyquist);
+  EXPECT_EQ(Tone(FLT_MAX, 44100, 1000, 25.0f), nyquist);
+  EXPECT_EQ(Tone(-FLT_MAX, 44100, 1000, 25.0f), nyquist);
+  // No whole cycle of these fits into any buffer.
+  for (float frequency : {-0.0f, 1e-45f, -NAN}) {
+    EXPECT_EQ(SilenceStart(Tone(frequency, 44100, 44100, 25.0f)), 0)
+        << frequency;
+  }
+  // A volume that is not a number gives silence; infinite and the most
+  // negative volumes saturate every sample that is not exactly zero.
+  EXPECT_EQ(SilenceStart(Tone(440.0f, 44100, 1000, NAN)), 0);
+  for (float volume : {-FLT_MAX, -INFINITY, INFINITY}) {
+    std::vector<int32_t> samples = Tone(440.0f, 44100, 200, volume);
+    EXPECT_EQ(samples[0], 0) << volume;
+    const int32_t rising = volume > 0 ? INT32_MAX : INT32_MIN;
+    EXPECT_EQ(samples[25], rising) << volume;
+    EXPECT_EQ(samples[75], volume > 0 ? INT32_MIN : INT32_MAX) << volume;
+    for (int32_t s : samples) {
+      ASSERT_TRUE(s == 0 || s == INT32_MIN || s == INT32_MAX) << s;
+    }
+  }
+}
+
 TEST(Num24ToCharTest, PacksLittleEndianAndClampsTo24Bits) {
   const std::vector<int32_t> samples = {1,         -1,      8388607,  -8388608,
                                         0,         8388608, -8388609, INT32_MAX,

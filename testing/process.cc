@@ -104,8 +104,9 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
   }
   int status = 0;
   rusage usage{};
-  if (pid > 0 && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status)) {
-    result.exitStatus = WEXITSTATUS(status);
+  if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   }
   result.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start)

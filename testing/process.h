@@ -10,6 +10,7 @@
 struct RunResult {
   int exitStatus = -1;  // -1 when the process did not exit normally
   bool hung = false;    // killed after running for kHangSeconds
+  int signal = 0;       // the signal that ended it, if one did
   std::string out;
   std::string err;
   double wallSeconds = 0;
@@ -39,7 +40,8 @@ std::string TestCardType();
 
 // Runs the larkhorn binary with args, feeding it input on standard input,
 // with dir as its home and configuration directory and env ("NAME=value")
-// added to its environment.
+// added to its environment. A run still going after kHangSeconds is killed,
+// so a hang fails the test instead of the suite.
 RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
                       const std::string& input = "",
                       const std::vector<std::string>& env = {});
