@@ -40,14 +40,18 @@ void MapPagesNow(void* buffer, size_t bytes) {
 }  // namespace
 
 bool PlayTone(ToneSettings& settings) {
-  const int32_t n = FrameCount(settings.sampleRate, settings.lengthSeconds);
   printf("Frequency = %.2f Hz\n", settings.frequency);
   fflush(stdout);
+  // The device first: the tone is made at the rate it settles on, so that
+  // it plays in tune and lasts as long as asked.
+  PcmDevice device = OpenPcm(settings.deviceName, settings.sampleRate, 2);
+  const int32_t n = FrameCount(settings.sampleRate, settings.lengthSeconds);
 
   // Plain new[] leaves the memory unfilled: every byte is written below.
   SampleBuffer samples(new (std::nothrow) int32_t[n]);
   PackedBuffer packed(new (std::nothrow) uint8_t[3 * size_t(n)]);
   if (!samples || !packed) {
+    ClosePcm(device);
     fprintf(stderr, "not enough memory for a tone of %i frames\n", n);
     return false;
   }
@@ -57,6 +61,6 @@ bool PlayTone(ToneSettings& settings) {
            settings.volumePercent);
   NUM24_TO_CHAR(samples.get(), packed.get(), n);
   samples.reset();
-  PLAY(settings.deviceName, settings.sampleRate, 2, n, packed.get());
+  PLAY(device, n, packed.get());
   return true;
 }

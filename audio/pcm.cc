@@ -12,14 +12,56 @@
 namespace {
 
 const int kBytesPerSample = 3;
-// A device that takes no frame for this long is treated as gone, so a
-// stalled stream can never hang the program.
+// A device that takes no frame for this long while the program waits on it
+// is treated as gone, so a stalled stream can never hang the program.
 const double kStallSeconds = 10.0;
+// A device that keeps failing (an underrun, re-prepared, then another) and
+// takes no frame meanwhile is dead well before that.
+const double kDeadSeconds = 1.0;
+// Between such repeated failures, rather than spin.
+const double kRetrySeconds = 0.2;
+// The most one turn of a loop counts towards those limits: a process that
+// was stopped (Ctrl-Z) and continued has not been waiting on the device.
+const double kMaxTurnSeconds = 0.5;
+// How long the played-out tail may take beyond the device's own delay.
+const double kDrainMarginSeconds = 1.0;
 
 [[noreturn]] void FailWrite(long err) {
+  fflush(stdout);
   fprintf(stderr, "unable to write to pcm device: %s\n",
           snd_strerror(static_cast<int>(err)));
   exit(1);
+}
+
+[[noreturn]] void FailSetUp(int err) {
+  fprintf(stderr, "unable to set hw parameters: %s\n", snd_strerror(err));
+  exit(1);
+}
+
+double MonotonicSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+
+void Pause(double seconds) {
+  timespec pause = {0, static_cast<long>(seconds * 1e9)};
+  nanosleep(&pause, nullptr);
+}
+
+// Time spent waiting on a device that takes nothing; a turn of the loop
+// counts for at most kMaxTurnSeconds.
+struct StallClock {
+  double waited = 0;
+  double turnStart = MonotonicSeconds();
+};
+
+void StartTurn(StallClock& clock) { clock.turnStart = MonotonicSeconds(); }
+
+double EndTurn(StallClock& clock) {
+  clock.waited +=
+      std::min(MonotonicSeconds() - clock.turnStart, kMaxTurnSeconds);
+  return clock.waited;
 }
 
 // Brings the stream back after err and tells whether it was re-prepared;
@@ -36,65 +78,117 @@ bool Recover(snd_pcm_t* pcm, long err) {
   return true;
 }
 
-double MonotonicSeconds() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
+// The error a stream's state stands for. Some plugins (plug over a sound
+// server, after the process was stopped) report an underrun only there:
+// their waits return at once and their room stays 0.
+long StateError(snd_pcm_t* pcm) {
+  switch (snd_pcm_state(pcm)) {
+    case SND_PCM_STATE_XRUN:
+      return -EPIPE;
+    case SND_PCM_STATE_SUSPENDED:
+      return -ESTRPIPE;
+    case SND_PCM_STATE_DISCONNECTED:
+      return -ENODEV;
+    default:
+      return 0;
+  }
 }
 
 // Writes frames [position, position + frames) and returns what the device
 // took, or a negative error code.
-long WriteFrames(snd_pcm_t* pcm, bool interleaved, int32_t channels,
-                 const uint8_t* packed, int32_t position, long frames,
+long WriteFrames(const PcmDevice& device, const uint8_t* packed,
+                 int32_t position, long frames,
                  std::vector<void*>* channelPointers,
                  std::vector<uint8_t>* chunk) {
   const uint8_t* first = packed + kBytesPerSample * size_t(position);
-  if (!interleaved) {
+  if (!device.interleaved) {
     // Every channel reads the same mono signal.
     std::fill(channelPointers->begin(), channelPointers->end(),
               const_cast<uint8_t*>(first));
-    return snd_pcm_writen(pcm, channelPointers->data(), frames);
+    return snd_pcm_writen(device.pcm, channelPointers->data(), frames);
   }
-  const size_t frameBytes = kBytesPerSample * size_t(channels);
+  const size_t frameBytes = kBytesPerSample * size_t(device.channels);
   frames = std::min<long>(frames, long(chunk->size() / frameBytes));
   uint8_t* out = chunk->data();
   for (long i = 0; i < frames; ++i) {
-    for (int32_t c = 0; c < channels; ++c) {
-      std::copy(first + kBytesPerSample * i, first + kBytesPerSample * (i + 1),
-                out);
-      out += kBytesPerSample;
+    for (int32_t c = 0; c < device.channels; ++c) {
+      out = std::copy(first + kBytesPerSample * i,
+                      first + kBytesPerSample * (i + 1), out);
     }
   }
-  return snd_pcm_writei(pcm, chunk->data(), frames);
+  return snd_pcm_writei(device.pcm, chunk->data(), frames);
+}
+
+bool Disconnected(snd_pcm_t* pcm) {
+  return snd_pcm_state(pcm) == SND_PCM_STATE_DISCONNECTED;
+}
+
+// Lets what was written play out, within a bound: once the device's delay
+// and a margin have passed it is given up (and dropped at close). Some
+// plugins' drains never return once their stream has run dry, so the
+// program waits out the delay itself and drains only a stream that is still
+// running then, without blocking.
+void DrainWithin(const PcmDevice& device) {
+  snd_pcm_t* pcm = device.pcm;
+  const double rate = std::max<uint32_t>(device.rate, 1);
+  StallClock clock;
+  double limit = -1;
+  for (;;) {
+    StartTurn(clock);
+    snd_pcm_sframes_t delay = 0;
+    const int rc = snd_pcm_delay(pcm, &delay);
+    if (Disconnected(pcm)) FailWrite(-ENODEV);
+    // Run dry: everything written has been played.
+    if (rc == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN) return;
+    if (rc < 0) FailWrite(rc);
+    if (limit < 0)
+      limit = std::max<double>(delay, 0) / rate + kDrainMarginSeconds;
+    if (delay <= 0) break;
+    Pause(std::min(0.02, delay / rate));
+    if (EndTurn(clock) > limit) return;
+  }
+  // Plugins that hold frames back until the drain (ALSA's file plugin)
+  // still get it.
+  snd_pcm_nonblock(pcm, 1);
+  int rc = snd_pcm_drain(pcm);
+  clock.waited = 0;
+  while (rc == -EAGAIN && snd_pcm_state(pcm) == SND_PCM_STATE_DRAINING) {
+    StartTurn(clock);
+    Pause(0.01);
+    if (EndTurn(clock) > kDrainMarginSeconds) return;
+  }
+  // A device that vanishes while the last frames play out has lost them;
+  // an underrun there has not.
+  if (Disconnected(pcm)) FailWrite(-ENODEV);
+  if (rc < 0 && rc != -EAGAIN && rc != -EPIPE) FailWrite(rc);
 }
 
 }  // namespace
 
-void PLAY(const std::string& deviceName, uint32_t& sampleRate, int32_t channels,
-          int32_t n, const uint8_t* packed) {
-  snd_pcm_t* pcm = nullptr;
-  int rc = snd_pcm_open(&pcm, deviceName.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
+PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
+                  int32_t channels) {
+  PcmDevice device;
+  int rc =
+      snd_pcm_open(&device.pcm, deviceName.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
   if (rc < 0) {
     fprintf(stderr, "unable to open pcm device: %s\n", snd_strerror(rc));
     exit(1);
   }
+  snd_pcm_t* pcm = device.pcm;
 
   std::vector<unsigned char> block(snd_pcm_hw_params_sizeof(), 0);
   snd_pcm_hw_params_t* params =
       reinterpret_cast<snd_pcm_hw_params_t*>(block.data());
   snd_pcm_hw_params_any(pcm, params);
   // Sound servers' ALSA devices often refuse non-interleaved access; feed
-  // them interleaved frames instead of playing nothing.
-  bool interleaved = false;
+  // them interleaved frames instead of playing nothing. A device that
+  // refuses both is told about after the format, which says more.
+  int accessError = 0;
   if (snd_pcm_hw_params_set_access(pcm, params,
                                    SND_PCM_ACCESS_RW_NONINTERLEAVED) < 0) {
-    rc = snd_pcm_hw_params_set_access(pcm, params,
-                                      SND_PCM_ACCESS_RW_INTERLEAVED);
-    if (rc < 0) {
-      fprintf(stderr, "unable to set hw parameters: %s\n", snd_strerror(rc));
-      exit(1);
-    }
-    interleaved = true;
+    accessError = snd_pcm_hw_params_set_access(pcm, params,
+                                               SND_PCM_ACCESS_RW_INTERLEAVED);
+    device.interleaved = true;
   }
   rc = snd_pcm_hw_params_set_format(pcm, params, SND_PCM_FORMAT_S24_3LE);
   if (rc < 0) {
@@ -102,66 +196,96 @@ void PLAY(const std::string& deviceName, uint32_t& sampleRate, int32_t channels,
     printf("Try a different soundcard device name.\n");
     exit(1);
   }
+  if (accessError < 0) FailSetUp(accessError);
+  // A device with a fixed channel count gets the same signal on each.
+  unsigned int channelCount = static_cast<unsigned int>(std::max(channels, 1));
+  if (snd_pcm_hw_params_set_channels(pcm, params, channelCount) < 0) {
+    snd_pcm_hw_params_set_channels_near(pcm, params, &channelCount);
+  }
   const uint32_t requestedRate = sampleRate;
   unsigned int rate = sampleRate;
   snd_pcm_uframes_t periodFrames = 1024;
   snd_pcm_uframes_t bufferFrames = 2048;
-  snd_pcm_hw_params_set_channels(pcm, params, channels);
   snd_pcm_hw_params_set_rate_near(pcm, params, &rate, nullptr);
-  sampleRate = rate;
   snd_pcm_hw_params_set_period_size_near(pcm, params, &periodFrames, nullptr);
   snd_pcm_hw_params_set_buffer_size_near(pcm, params, &bufferFrames);
   rc = snd_pcm_hw_params(pcm, params);
-  if (rc < 0) {
-    fprintf(stderr, "unable to set hw parameters: %s\n", snd_strerror(rc));
-    exit(1);
-  }
+  if (rc < 0) FailSetUp(rc);
 
-  unsigned int installedRate = 0;
-  snd_pcm_hw_params_get_rate(params, &installedRate, nullptr);
-  sampleRate = installedRate;
-  if (installedRate != requestedRate) {
+  // What was installed, not what was asked for.
+  snd_pcm_hw_params_get_channels(params, &channelCount);
+  snd_pcm_hw_params_get_rate(params, &rate, nullptr);
+  snd_pcm_hw_params_get_period_size(params, &periodFrames, nullptr);
+  snd_pcm_hw_params_get_buffer_size(params, &bufferFrames);
+  device.channels = static_cast<int32_t>(channelCount);
+  device.rate = rate;
+  device.periodFrames = std::max<snd_pcm_uframes_t>(periodFrames, 1);
+  device.bufferFrames = std::max<snd_pcm_uframes_t>(bufferFrames, 1);
+  sampleRate = rate;
+  if (rate != requestedRate) {
     printf(
         "Warning Soundcard Did Not Return Requested Samplerate...this "
         "will affect tuning\n");
-    printf("Samplerate = %i\n", static_cast<int>(installedRate));
-    fflush(stdout);
+    printf("Samplerate = %i\n", static_cast<int>(rate));
   }
-  snd_pcm_hw_params_get_buffer_size(params, &bufferFrames);
+  fflush(stdout);
+  return device;
+}
 
+void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed) {
+  snd_pcm_t* pcm = device.pcm;
   std::vector<uint8_t> chunk;
-  if (interleaved) {
-    chunk.resize(std::max<size_t>(bufferFrames, 1) * kBytesPerSample *
-                 size_t(std::max(channels, 1)));
+  if (device.interleaved) {
+    chunk.resize(device.bufferFrames * kBytesPerSample *
+                 size_t(device.channels));
   }
+  std::vector<void*> channelPointers(device.channels);
+  // Wake once a period is free, not for every few frames; the timeout only
+  // bounds how long a silent device is waited for at a time.
+  const int waitMs = static_cast<int>(std::min<unsigned long>(
+      500,
+      2 + 2000 * device.bufferFrames / std::max<uint32_t>(device.rate, 1)));
 
-  std::vector<void*> channelPointers(std::max(channels, 1));
   int32_t position = 0;
-  double lastProgress = MonotonicSeconds();
+  StallClock clock;
+  long lastError = -EIO;
+  bool failedSinceProgress = false;
   while (position < n) {
+    StartTurn(clock);
+    const long remaining = n - position;
     // Frames the device took, 0 for none yet, or a negative error code.
     long result = snd_pcm_avail(pcm);
-    if (result == 0) {
-      result = std::min(snd_pcm_wait(pcm, 1), 0);
+    if (result >= 0 &&
+        result < std::min<long>(remaining, long(device.periodFrames))) {
+      result = std::min(snd_pcm_wait(pcm, waitMs), 0);
+      if (result == 0) result = StateError(pcm);
     } else if (result > 0) {
-      result = WriteFrames(pcm, interleaved, channels, packed, position,
-                           std::min<long>(result, n - position),
-                           &channelPointers, &chunk);
+      result =
+          WriteFrames(device, packed, position, std::min(result, remaining),
+                      &channelPointers, &chunk);
     }
     if (result > 0) {
       position += static_cast<int32_t>(result);
-      lastProgress = MonotonicSeconds();
-    } else if (result < 0 && Recover(pcm, result)) {
-      // A re-prepared stream starts afresh, however long the pause was.
-      lastProgress = MonotonicSeconds();
-    } else if (MonotonicSeconds() - lastProgress > kStallSeconds) {
-      FailWrite(-EIO);
+      clock.waited = 0;
+      failedSinceProgress = false;
+      continue;
     }
+    if (result < 0 && Recover(pcm, result)) {
+      lastError = result;
+      // A stream that fails again at once is not played: back off.
+      if (failedSinceProgress) Pause(kRetrySeconds);
+      failedSinceProgress = true;
+    }
+    const double limit = failedSinceProgress ? kDeadSeconds : kStallSeconds;
+    if (EndTurn(clock) > limit)
+      FailWrite(failedSinceProgress ? lastError : -EIO);
   }
   fflush(stdout);
-  // A device that vanishes while the last frames play out has lost them;
-  // an underrun there has not (everything written was played).
-  rc = snd_pcm_drain(pcm);
-  if (rc < 0 && rc != -EPIPE) FailWrite(rc);
-  snd_pcm_close(pcm);
+  if (n > 0) DrainWithin(device);
+  ClosePcm(device);
+}
+
+void ClosePcm(PcmDevice& device) {
+  if (device.pcm) snd_pcm_close(device.pcm);
+  device.pcm = nullptr;
 }

@@ -1,16 +1,38 @@
-// Playback of one packed tone on an ALSA PCM device.
+// Playback of one packed tone on an ALSA PCM device. The device is opened
+// and configured first, so that the tone can be made at the rate it runs at,
+// then the tone is played and the device closed.
 #ifndef LARKHORN_AUDIO_PCM_H_
 #define LARKHORN_AUDIO_PCM_H_
 
 #include <cstdint>
 #include <string>
 
-// Opens deviceName, configures signed 24-bit (3-byte) playback with the
-// given channel count at sampleRate, writes all n frames of packed to every
-// channel, drains and closes. sampleRate comes back as the rate the device
-// accepted. A device that cannot be opened, configured, written to or
-// drained ends the process with status 1 after a message.
-void PLAY(const std::string& deviceName, uint32_t& sampleRate, int32_t channels,
-          int32_t n, const uint8_t* packed);
+typedef struct _snd_pcm snd_pcm_t;
+
+// An opened and configured playback device, for the length of one tone.
+struct PcmDevice {
+  snd_pcm_t* pcm = nullptr;
+  bool interleaved = false;  // the device refused non-interleaved access
+  int32_t channels = 0;      // as many as the device took
+  uint32_t rate = 0;
+  unsigned long periodFrames = 0;
+  unsigned long bufferFrames = 0;
+};
+
+// Opens deviceName and configures signed 24-bit (3-byte) playback with the
+// given channel count, or the nearest one the device takes, at sampleRate or
+// the rate nearest it. sampleRate comes back as the device's rate, after a
+// warning on standard output when it differs. A device that cannot be opened
+// or configured ends the process with status 1 after a message.
+PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
+                  int32_t channels);
+
+// Writes all n frames of packed to every channel of the device, lets them
+// play out and closes it. A device that fails, or stops taking frames, ends
+// the process with status 1 after a message.
+void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed);
+
+// Closes the device without playing anything.
+void ClosePcm(PcmDevice& device);
 
 #endif  // LARKHORN_AUDIO_PCM_H_
