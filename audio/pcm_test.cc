@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "testing/pipewire.h"
+#include "testing/pitch_estimate.h"
 #include "testing/process.h"
 
 namespace {
@@ -28,7 +30,8 @@ TEST(PlayTest, WritesEveryFrameToBothChannels) {
         dir.path + "/t" + std::to_string(frames) + ".raw";
     std::vector<uint8_t> packed = Ramp(frames);
     uint32_t rate = 44100;
-    PLAY("file:'" + recording + "',raw", rate, 2, frames, packed.data());
+    PcmDevice device = OpenPcm("file:'" + recording + "',raw", rate, 2);
+    PLAY(device, frames, packed.data());
     EXPECT_EQ(rate, 44100u);
 
     std::string expected;
@@ -80,7 +83,7 @@ const char kA440[] = "Frequency = 440.00 Hz\n";
 TEST(TestCardTest, CardThatOnlyRunsAt48000) {
   TestDir dir;
   WriteCards(dir, Card(dir, "card", "rates [ 48000 ]"));
-  RunResult run = RunLarkhorn(dir, {"440", "1", "card"});
+  RunResult run = RunLarkhorn(dir, {"440", "2", "card"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.out, std::string(kA440) +
                          "Warning Soundcard Did Not Return Requested "
@@ -91,8 +94,12 @@ TEST(TestCardTest, CardThatOnlyRunsAt48000) {
                        "hw_params access=RW_NONINTERLEAVED format=S24_3LE "
                        "channels=2 rate=48000 period=1024 buffer=2048\n"))
       << CardLog(dir, "card");
-  // The one-shot tone was made at 44100 before the card was asked.
-  EXPECT_EQ(Recorded(dir, "card"), ExpectedTone(440.0f, 44100, 44100, 25.0f));
+  // The tone is made at the card's rate: in tune, and two seconds long.
+  const std::vector<int32_t> recorded = Recorded(dir, "card");
+  EXPECT_EQ(recorded.size(), 96000u);
+  EXPECT_EQ(recorded, ExpectedTone(440.0f, 48000, 96000, 25.0f));
+  const SineFit fit = FitSine(recorded, recorded.size());
+  EXPECT_LT(std::fabs(Cents(fit.cyclesPerSample * 48000, 440)), 0.01);
 }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -124,7 +131,7 @@ TEST(TestCardTest, ConsoleKeepsTheRateTheCardSettledOn) {
   EXPECT_TRUE(Contains(CardLog(dir, "card"), "close received=384000"))
       << CardLog(dir, "card");
 
-  std::vector<int32_t> expected = ExpectedTone(440.0f, 44100, 44100, 25.0f);
+  std::vector<int32_t> expected = ExpectedTone(440.0f, 48000, 48000, 25.0f);
   const std::vector<int32_t> second =
       ExpectedTone(440.0f, 48000, 384000, 25.0f);
   expected.insert(expected.end(), second.begin(), second.end());
@@ -133,15 +140,22 @@ TEST(TestCardTest, ConsoleKeepsTheRateTheCardSettledOn) {
 
 TEST(TestCardTest, CardsThatCannotBeSetUpEndWithStatusOne) {
   TestDir dir;
-  WriteCards(dir, Card(dir, "s16", "formats [ S16_LE ]") +
-                      Card(dir, "broken", "hw_params_error 5") +
-                      Card(dir, "busy", "open_error 16"));
+  // s16 refuses the read/write accesses too: the format is what it says.
+  WriteCards(
+      dir, Card(dir, "s16", "formats [ S16_LE ] access [ MMAP_INTERLEAVED ]") +
+               Card(dir, "mmap", "access [ MMAP_INTERLEAVED ]") +
+               Card(dir, "broken", "hw_params_error 5") +
+               Card(dir, "busy", "open_error 16"));
 
   RunResult s16 = RunLarkhorn(dir, {"440", "1", "s16"});
   EXPECT_EQ(s16.exitStatus, 1);
   EXPECT_EQ(s16.err, "Unable to set playback format: Invalid argument\n");
   EXPECT_EQ(s16.out,
             std::string(kA440) + "Try a different soundcard device name.\n");
+
+  RunResult mmap = RunLarkhorn(dir, {"440", "1", "mmap"});
+  EXPECT_EQ(mmap.exitStatus, 1);
+  EXPECT_EQ(mmap.err, "unable to set hw parameters: Invalid argument\n");
 
   RunResult broken = RunLarkhorn(dir, {"440", "1", "broken"});
   EXPECT_EQ(broken.exitStatus, 1);
@@ -153,7 +167,7 @@ TEST(TestCardTest, CardsThatCannotBeSetUpEndWithStatusOne) {
   EXPECT_EQ(busy.err, "unable to open pcm device: Device or resource busy\n");
   EXPECT_EQ(busy.out, kA440);
 
-  for (const char* name : {"s16", "broken", "busy"}) {
+  for (const char* name : {"s16", "mmap", "broken", "busy"}) {
     EXPECT_EQ(ReadFile(dir.path + "/" + name + ".raw"), "") << name;
   }
 }
@@ -218,6 +232,48 @@ TEST(TestCardTest, DisconnectedCardEndsWithTheWriteError) {
     EXPECT_TRUE(Contains(CardLog(dir, name), "disconnect played="))
         << CardLog(dir, name);
   }
+}
+
+// Cards with a fixed channel count other than two get the tone on every
+// channel, through either access.
+TEST(TestCardTest, EveryChannelOfAnyCountCarriesTheTone) {
+  TestDir dir;
+  WriteCards(dir,
+             Card(dir, "six", "channels [ 6 ] access [ RW_NONINTERLEAVED ]") +
+                 Card(dir, "mono", "channels [ 1 ] access [ RW_INTERLEAVED ]"));
+  const std::vector<int32_t> tone = ExpectedTone(440.0f, 44100, 44100, 25.0f);
+  for (const auto& [name, channels] :
+       {std::pair{"six", 6}, std::pair{"mono", 1}}) {
+    RunResult run = RunLarkhorn(dir, {"440", "1", name});
+    EXPECT_EQ(run.exitStatus, 0) << name;
+    EXPECT_EQ(run.out, kA440) << name;
+    EXPECT_EQ(
+        MonoFromFrames24(ReadFile(dir.path + "/" + name + ".raw"), channels),
+        tone)
+        << name;
+  }
+}
+
+// A card that keeps failing after a while (a sound server that died) ends
+// the program soon, after a few underruns; one whose drain never returns
+// does not keep it once the tone has played.
+TEST(TestCardTest, DeadCardsAndEndlessDrainsEnd) {
+  TestDir dir;
+  WriteCards(dir, Card(dir, "dead", "realtime true dead_after 10000") +
+                      Card(dir, "endless", "realtime true drain_hangs true"));
+  RunResult dead = RunLarkhorn(dir, {"440", "1", "dead"});
+  EXPECT_FALSE(dead.hung);
+  EXPECT_EQ(dead.exitStatus, 1);
+  EXPECT_GE(Count(dead.out, "RX\n"), 1u);
+  EXPECT_LE(Count(dead.out, "RX\n"), 10u) << dead.out;
+  EXPECT_EQ(dead.err, "unable to write to pcm device: Broken pipe\n");
+
+  RunResult endless = RunLarkhorn(dir, {"440", "1", "endless"});
+  EXPECT_FALSE(endless.hung);
+  EXPECT_EQ(endless.exitStatus, 0);
+  EXPECT_EQ(endless.out, kA440);
+  EXPECT_EQ(Recorded(dir, "endless"),
+            ExpectedTone(440.0f, 44100, 44100, 25.0f));
 }
 
 // A card that stops taking frames without an error does not hang the

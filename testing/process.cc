@@ -109,18 +109,25 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
   return result;
 }
 
-std::vector<int32_t> MonoFromStereo24(const std::string& bytes) {
+std::vector<int32_t> MonoFromFrames24(const std::string& bytes, int channels) {
   std::vector<int32_t> mono;
-  EXPECT_EQ(bytes.size() % 6, 0u);
-  for (size_t i = 0; i + 6 <= bytes.size(); i += 6) {
-    EXPECT_EQ(bytes.compare(i, 3, bytes, i + 3, 3), 0)
-        << "channels differ at frame " << i / 6;
+  const size_t frameBytes = 3 * size_t(channels);
+  EXPECT_EQ(bytes.size() % frameBytes, 0u);
+  for (size_t i = 0; i + frameBytes <= bytes.size(); i += frameBytes) {
+    for (size_t c = 3; c < frameBytes; c += 3) {
+      EXPECT_EQ(bytes.compare(i, 3, bytes, i + c, 3), 0)
+          << "channels differ at frame " << i / frameBytes;
+    }
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.data() + i);
     uint32_t bits = b[0] | (b[1] << 8) | (uint32_t(b[2]) << 16);
     if (bits & 0x800000) bits |= 0xFF000000u;
     mono.push_back(static_cast<int32_t>(bits));
   }
   return mono;
+}
+
+std::vector<int32_t> MonoFromStereo24(const std::string& bytes) {
+  return MonoFromFrames24(bytes, 2);
 }
 
 std::vector<int32_t> ExpectedTone(float frequency, uint32_t rate,

@@ -48,8 +48,11 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
 
 std::string ReadFile(const std::string& path);
 
-// Decodes interleaved S24_3LE stereo frames; fails the test if the two
-// channels differ or the size is not a whole number of frames.
+// Decodes interleaved S24_3LE frames of the given channel count; fails the
+// test if the channels differ or the size is not a whole number of frames.
+std::vector<int32_t> MonoFromFrames24(const std::string& bytes, int channels);
+
+// MonoFromFrames24 for stereo.
 std::vector<int32_t> MonoFromStereo24(const std::string& bytes);
 
 // The samples the program should produce for a tone.

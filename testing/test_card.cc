@@ -36,6 +36,8 @@ struct TestCard {
   long long underrunAfter = -1;
   long long disconnectAfter = -1;
   long long stallAfter = -1;
+  long long deadAfter = -1;
+  bool drainHangs = false;
   int hwParamsError = 0;
   int recordFd = -1;
   int logFd = -1;
@@ -51,6 +53,7 @@ struct TestCard {
   bool xrun = false;
   bool underrunDone = false;
   bool disconnected = false;
+  bool dead = false;
   double startTime = 0;
   uint64_t playedAtStart = 0;
 
@@ -97,6 +100,10 @@ snd_pcm_uframes_t Avail(const TestCard* card) {
 // Moves the play position to where the clock (or, without real time, the
 // queue) says, and applies the faults that position reaches.
 void Advance(TestCard* card) {
+  if (card->dead) {
+    card->xrun = true;
+    return;
+  }
   if (!card->running || card->xrun || card->disconnected) return;
   uint64_t target = card->queued;
   bool late = false;
@@ -128,6 +135,9 @@ void Advance(TestCard* card) {
     card->disconnected = true;
   }
   card->played = std::max(card->played, target);
+  if (card->deadAfter >= 0 && PlayedTotal(card) >= uint64_t(card->deadAfter)) {
+    card->dead = late = true;
+  }
   if (card->disconnected) {
     Log(card, "disconnect played=%llu", (unsigned long long)PlayedTotal(card));
   } else if (late) {
@@ -188,6 +198,7 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io,
   TestCard* card = CardOf(io);
   Advance(card);
   if (card->disconnected) return -ENODEV;
+  if (card->dead) return -EPIPE;
   const size_t sampleBytes = snd_pcm_format_physical_width(io->format) / 8;
   std::vector<char> frames(size * io->channels * sampleBytes);
   char* out = frames.data();
@@ -249,6 +260,8 @@ int Prepare(snd_pcm_ioplug_t* io) {
 // Plays out what is queued; gives up after 10 s, as the kernel does.
 int Drain(snd_pcm_ioplug_t* io) {
   TestCard* card = CardOf(io);
+  Log(card, "drain");
+  while (card->drainHangs) pause();
   if (!card->running && card->queued > card->played) Start(io);
   const double deadline = Now() + 10.0;
   for (;;) {
@@ -381,7 +394,13 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   // disconnect_after N: vanish when N frames have been played; later calls
   //   fail with -ENODEV, as an unplugged card's do.
   // stall_after N: stop playing after N frames, with no error.
-  long long underrunAfter = -1, disconnectAfter = -1, stallAfter = -1;
+  // dead_after N: underrun when N frames have been played and on every
+  //   call after that; prepare still succeeds, as for a sound server that
+  //   has died.
+  long long underrunAfter = -1, disconnectAfter = -1, stallAfter = -1,
+            deadAfter = -1;
+  // drain_hangs BOOL: the drain never returns, as some plugins' do.
+  bool drainHangs = false;
   // open_error E / hw_params_error E: fail the open / snd_pcm_hw_params
   //   with -E (e.g. 16 for EBUSY).
   long openError = 0, hwParamsError = 0;
@@ -411,6 +430,9 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
     } else if (key == "realtime") {
       err = snd_config_get_bool(node);
       realtime = err > 0;
+    } else if (key == "drain_hangs") {
+      err = snd_config_get_bool(node);
+      drainHangs = err > 0;
     } else if (key == "record") {
       err = snd_config_get_string(node, &recordPath);
     } else if (key == "log") {
@@ -422,6 +444,8 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
         disconnectAfter = number;
       } else if (key == "stall_after") {
         stallAfter = number;
+      } else if (key == "dead_after") {
+        deadAfter = number;
       } else if (key == "open_error") {
         openError = long(number);
       } else if (key == "hw_params_error") {
@@ -445,6 +469,8 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   card->underrunAfter = underrunAfter;
   card->disconnectAfter = disconnectAfter;
   card->stallAfter = stallAfter;
+  card->deadAfter = deadAfter;
+  card->drainHangs = drainHangs;
   card->hwParamsError = int(hwParamsError);
   if (recordPath) card->recordFd = OpenAppend(recordPath);
   if (logPath) card->logFd = OpenAppend(logPath);
