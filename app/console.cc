@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/console.h"
 #include "app/settings.h"
 #include "pitch/note.h"
 

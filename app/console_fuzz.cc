@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/tone_request.h"
 #include "synth/tone.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/settings.h"
+#include "app/console.h"
 
 // The stand-in tone request: aborts with a message unless the length is
 // within 1..120 s, the volume finite and at most 100 %, the frequency

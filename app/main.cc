@@ -1,6 +1,8 @@
 #include <cstdio>
 
+#include "app/console.h"
 #include "app/settings.h"
+#include "app/tone_request.h"
 
 int main(int argc, char** argv) {
   const int infoStatus = PrintInfo(argc, argv);

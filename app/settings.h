@@ -1,9 +1,9 @@
-// The settings record, the command line, the tone request and the console.
+// The settings record and the command line: parsing the arguments, the
+// informational options and the number rules they share with the console.
 #ifndef LARKHORN_APP_SETTINGS_H_
 #define LARKHORN_APP_SETTINGS_H_
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 enum class PitchMode { Note = 1, Frequency = 2 };
@@ -43,21 +43,5 @@ float ToSingle(double value);
 
 // Clamps a length in seconds to 1..120; NaN counts as below range.
 float ClampLength(float seconds);
-
-// Frames in a tone of the given length: truncated, never negative.
-int32_t FrameCount(uint32_t sampleRate, float lengthSeconds);
-
-// Synthesises, packs and plays one tone from settings; sampleRate may come
-// back changed by the device. Returns false when the tone's memory cannot
-// be had (nothing is played).
-bool PlayTone(ToneSettings& settings);
-
-// What the console calls to play a tone: PlayTone, or a stand-in that plays
-// nothing when the console is driven without sound.
-using ToneRequest = bool (*)(ToneSettings& settings);
-
-// Runs the interactive menu, reading whitespace-separated commands from in,
-// until `x` or the end of input. Prompts and menus go to standard output.
-void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone);
 
 #endif  // LARKHORN_APP_SETTINGS_H_

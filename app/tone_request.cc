@@ -3,9 +3,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 
-#include "app/settings.h"
+#include "app/tone_request.h"
 #include "audio/pcm.h"
 #include "synth/tone.h"
 

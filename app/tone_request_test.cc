@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/settings.h"
+#include "app/tone_request.h"
 #include "testing/process.h"
 
 namespace {
