@@ -1,10 +1,11 @@
+#include "app/console.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
 
-#include "app/console.h"
 #include "app/settings.h"
 #include "pitch/note.h"
 

@@ -1,13 +1,13 @@
 // The console driven in-process with a stand-in for the tone request, so
 // that every setting a tone would be played with can be checked.
+#include "app/console.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
 #include <string>
 #include <vector>
-
-#include "app/console.h"
 
 namespace {
 

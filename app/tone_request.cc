@@ -1,3 +1,5 @@
+#include "app/tone_request.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -6,7 +8,6 @@
 #include <cstdio>
 #include <new>
 
-#include "app/tone_request.h"
 #include "audio/pcm.h"
 #include "synth/tone.h"
 
