@@ -23,7 +23,8 @@ TEST(InfoOptionTest, HelpAndVersionPrintAndPlayNothing) {
             "Without arguments larkhorn runs an interactive menu; enter h "
             "there for help.\n"
             "To record a WAV file instead, give the device as "
-            "file:NAME.wav,wav\n");
+            "file:NAME.wav,wav\n"
+            "larkhorn --list-devices lists the soundcard device names\n");
   EXPECT_EQ(help.err, "");
 
   RunResult shortHelp = RunLarkhorn(dir, {"-h"});

@@ -29,8 +29,10 @@ struct ToneSettings {
 void ParseCommandLine(int argc, const char* const* argv,
                       ToneSettings& settings);
 
-// The usage for a lone --help or -h, the version line for a lone --version;
-// empty for every other command line, which then means a tone or the console.
+// The usage for a lone --help or -h, the version line for a lone --version,
+// the playback devices (a name, two spaces and its description on each
+// line) for a lone --list-devices; empty for every other command line,
+// which then means a tone or the console.
 std::string InfoText(int argc, const char* const* argv);
 
 // Prints InfoText to standard output and returns the exit status: 0, or 1
