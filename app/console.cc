@@ -1,5 +1,6 @@
+#include "app/console.h"
+
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -58,11 +59,13 @@ bool ReadToken(TokenReader& reader, std::string* token) {
   return true;
 }
 
-// A number in strtod's syntax that takes up the whole token.
-bool ParseWholeNumber(const std::string& token, double* value) {
+// A number in strtof's syntax that takes up the whole token, rounded once
+// to single precision as %f reads it: strtod and then narrowing would round
+// twice and can land one step off. Beyond single precision it is infinite.
+bool ParseWholeNumber(const std::string& token, float* value) {
   if (token.empty()) return false;
   char* end = nullptr;
-  *value = strtod(token.c_str(), &end);
+  *value = strtof(token.c_str(), &end);
   return end == token.c_str() + token.size();
 }
 
@@ -89,7 +92,7 @@ enum class Answer { EndOfInput, NotANumber, Number };
 
 // Prints prompt and reads a number; a token that is not one stays in the
 // input.
-Answer AskNumber(TokenReader& reader, const char* prompt, double* value) {
+Answer AskNumber(TokenReader& reader, const char* prompt, float* value) {
   printf("%s\n", prompt);
   std::string token;
   if (!ReadToken(reader, &token)) return Answer::EndOfInput;
@@ -171,14 +174,14 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
       settings.pitchMode = PitchMode::Note;
     }
     settings.banner = command == "h" ? BannerState::Help : BannerState::Plain;
-    double value = 0;
+    float value = 0;
     if (command == "z") {
       Answer answer = AskNumber(reader, "Enter frequency in Hz", &value);
       if (answer == Answer::EndOfInput) return;
       // NaN, or a value beyond single precision, keeps the last frequency,
       // so the menu always shows a number.
-      if (answer == Answer::Number && std::isfinite(ToSingle(value))) {
-        settings.frequency = ToSingle(value);
+      if (answer == Answer::Number && std::isfinite(value)) {
+        settings.frequency = value;
       }
       settings.pitchMode = PitchMode::Frequency;
       play = true;
@@ -203,19 +206,17 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
     } else if (command == "l") {
       Answer answer = AskNumber(reader, "Enter length in seconds", &value);
       if (answer == Answer::EndOfInput) return;
-      if (answer == Answer::Number) {
-        settings.lengthSeconds = ToSingle(value);
-      }
+      if (answer == Answer::Number) settings.lengthSeconds = value;
       settings.lengthSeconds = ClampLength(settings.lengthSeconds);
     } else if (command == "v") {
       Answer answer = AskNumber(
           reader, "Enter output volume in percent of full scale", &value);
       if (answer == Answer::EndOfInput) return;
-      // NaN keeps the last volume; the range is bounded before the value is
-      // narrowed so that it stays finite.
+      // NaN keeps the last volume. The magnitude is capped both ways: a
+      // negative volume only inverts the phase, and beyond -100 it would
+      // clip to a full-scale square wave.
       if (answer == Answer::Number && !std::isnan(value)) {
-        settings.volumePercent = static_cast<float>(
-            std::min(100.0, std::max(-double(FLT_MAX), value)));
+        settings.volumePercent = std::min(100.0f, std::max(-100.0f, value));
       }
     } else if (const StringPreset* preset = FindPreset(command)) {
       settings.noteName = preset->noteName;

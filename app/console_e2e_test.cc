@@ -128,19 +128,24 @@ TEST(ConsoleTranscriptTest, StringPresetsPlayAtOnce) {
 
 TEST(ConsoleTranscriptTest, VolumeAndLengthAreClamped) {
   Console console;
-  EXPECT_EQ(console.Run("v 150 l 0 l 300 v 0").out,
+  EXPECT_EQ(console.Run("v 150 l 0 l 300 v 0 v -1000").out,
             kTitle + Menu("440.0") +
                 "Enter output volume in percent of full scale\n" +
                 Menu("440.0", "8.0", "100") + "Enter length in seconds\n" +
                 Menu("440.0", "1.0", "100") + "Enter length in seconds\n" +
                 Menu("440.0", "120.0", "100") +
                 "Enter output volume in percent of full scale\n" +
-                Menu("440.0", "120.0", "0"));
+                Menu("440.0", "120.0", "0") +
+                "Enter output volume in percent of full scale\n" +
+                Menu("440.0", "120.0", "-100"));
 
   console.Run("l 1 v 0 p");
   EXPECT_EQ(ReadFile(console.recording), std::string(44100 * 6, '\0'));
   console.Run("l 1 v -50 p");
   EXPECT_EQ(console.LastTone(), ExpectedTone(440.0f, 44100, 44100, -50.0f));
+  // Below -100 the volume is floored: a phase-inverted full-scale sine.
+  console.Run("l 1 v -1000 p");
+  EXPECT_EQ(console.LastTone(), ExpectedTone(440.0f, 44100, 44100, -100.0f));
 }
 
 TEST(ConsoleTranscriptTest, HelpIsShownAheadOfTheNextMenuOnly) {

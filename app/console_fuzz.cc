@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/tone_request.h"
 #include "synth/tone.h"
 
 namespace {
@@ -23,9 +24,8 @@ void Require(bool holds, const char* what) {
 void CheckSettings(const ToneSettings& settings) {
   Require(settings.lengthSeconds >= 1.0f && settings.lengthSeconds <= 120.0f,
           "length outside 1..120 s");
-  Require(
-      std::isfinite(settings.volumePercent) && settings.volumePercent <= 100.0f,
-      "volume not finite or above 100 %");
+  Require(settings.volumePercent >= -100.0f && settings.volumePercent <= 100.0f,
+          "volume outside -100..100 %");
   Require(std::isfinite(settings.frequency), "frequency not finite");
   Require(settings.octave >= -4 && settings.octave <= 1 &&
               settings.octave == std::trunc(settings.octave),

@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/settings.h"
+#include "app/console.h"
 
 // The stand-in tone request: aborts with a message unless the length is
-// within 1..120 s, the volume finite and at most 100 %, the frequency
+// within 1..120 s, the volume within -100..100 %, the frequency
 // finite, the octave one of -4..1 and every token within the stored limit;
 // then synthesises and packs the first few thousand frames of the tone.
 bool CheckedTone(ToneSettings& settings);

@@ -15,7 +15,7 @@ TEST(CheckedToneTest, StopsOnSettingsTheConsoleNeverProduces) {
   fine.frequency = 440.0f;
   fine.lengthSeconds = 1.0f;
   EXPECT_TRUE(CheckedTone(fine));
-  fine.volumePercent = -3.4e38f;
+  fine.volumePercent = -100.0f;
   fine.frequency = 1e38f;
   EXPECT_TRUE(CheckedTone(fine));
 
@@ -26,7 +26,7 @@ TEST(CheckedToneTest, StopsOnSettingsTheConsoleNeverProduces) {
   broken.lengthSeconds = 120.5f;
   EXPECT_DEATH(CheckedTone(broken), "length outside");
   broken = fine;
-  broken.volumePercent = -INFINITY;
+  broken.volumePercent = -100.5f;
   EXPECT_DEATH(CheckedTone(broken), "volume");
   broken = fine;
   broken.volumePercent = 100.5f;

@@ -1,13 +1,13 @@
 // The console driven in-process with a stand-in for the tone request, so
 // that every setting a tone would be played with can be checked.
+#include "app/console.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
 #include <string>
 #include <vector>
-
-#include "app/settings.h"
 
 namespace {
 
@@ -92,17 +92,24 @@ TEST(ConsoleTest, LengthAndVolumeEdges) {
       {"0x1p-1074", 1.0f, 0.0f},
       {"1e309", 120.0f, 100.0f},
       {"inf", 120.0f, 100.0f},
-      {"-inf", 1.0f, -FLT_MAX},
-      {"-1e40", 1.0f, -FLT_MAX},
-      {"-30000", 1.0f, -30000.0f},
+      {"-inf", 1.0f, -100.0f},
+      {"-1e40", 1.0f, -100.0f},
+      {"-30000", 1.0f, -100.0f},
       {"nan", 1.0f, 25.0f},
       {"100", 100.0f, 100.0f},
       {"100.00001", 100.00001f, 100.0f},
       {"1.0000001", 1.0000001f, 1.0000001f},
       {"119.99999", 119.99999f, 100.0f},
-      {"-1e309", 1.0f, -FLT_MAX},
-      {"-25601", 1.0f, -25601.0f},
+      {"-1e309", 1.0f, -100.0f},
+      {"-25601", 1.0f, -100.0f},
       {"-nan", 1.0f, 25.0f},
+      {"-100", 1.0f, -100.0f},
+      {"-99.99999", 1.0f, -99.99999f},
+      {"-100.00001", 1.0f, -100.0f},
+      // Just above the midpoint between 1 and the next float: rounded once
+      // it goes up; through double precision it would tie down to 1.
+      {"1.000000059604644775390625000001", 0x1.000002p0f, 0x1.000002p0f},
+      {"0x1.0000010000000000001p0", 0x1.000002p0f, 0x1.000002p0f},
   };
   for (const Case& c : cases) {
     ToneSettings l = RunConsoleOn(std::string("l ") + c.entry + " x").settings;
@@ -128,6 +135,15 @@ TEST(ConsoleTest, TypedFrequencyKeepsTheLastWhenNotFinite) {
   for (const ToneSettings& tone : run.tones) {
     EXPECT_EQ(tone.pitchMode, PitchMode::Frequency);
   }
+}
+
+TEST(ConsoleTest, TypedFrequencyIsRoundedOnce) {
+  // The token is just above the midpoint between 1000 and the next float.
+  ConsoleRun run = RunConsoleOn(
+      "z 1000.000030517578125000000000001 z 1000.000030517578125 x");
+  ASSERT_EQ(run.tones.size(), 2u);
+  EXPECT_EQ(run.tones[0].frequency, 0x1.f40002p9f);  // 1000.0000610 Hz
+  EXPECT_EQ(run.tones[1].frequency, 1000.0f);        // a tie goes to even
 }
 
 TEST(ConsoleTest, TypedFrequencyAtTheEdgesOfSinglePrecision) {

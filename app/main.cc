@@ -1,8 +1,35 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
+#include "app/console.h"
 #include "app/settings.h"
+#include "app/tone_request.h"
+
+namespace {
+
+// Opens /dev/null on each closed standard descriptor, so that no file ALSA
+// opens later lands on 0, 1 or 2 and takes the program's output. Checked in
+// order, so the lowest free descriptor is the one being filled.
+bool FillClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", O_RDWR);
+    if (opened != fd) {
+      if (opened >= 0) close(opened);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // Without /dev/null there is no safe place for a message either.
+  if (!FillClosedStandardDescriptors()) return 1;
   const int infoStatus = PrintInfo(argc, argv);
   if (infoStatus >= 0) return infoStatus;
   ToneSettings settings;

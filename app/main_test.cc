@@ -23,7 +23,8 @@ TEST(InfoOptionTest, HelpAndVersionPrintAndPlayNothing) {
             "Without arguments larkhorn runs an interactive menu; enter h "
             "there for help.\n"
             "To record a WAV file instead, give the device as "
-            "file:NAME.wav,wav\n");
+            "file:NAME.wav,wav\n"
+            "larkhorn --list-devices lists the soundcard device names\n");
   EXPECT_EQ(help.err, "");
 
   RunResult shortHelp = RunLarkhorn(dir, {"-h"});
@@ -122,6 +123,31 @@ TEST(OneShotTest, InfiniteFrequencyPlaysHalfTheRate) {
   EXPECT_EQ(run.out, "Frequency = -inf Hz\n");
   EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
             ExpectedTone(22050.0f, 44100, 44100, 25.0f));
+}
+
+// With a standard descriptor closed, what ALSA opens must not take its
+// place: a test card's log and recording stay free of the program's texts.
+TEST(OneShotTest, ClosedStandardDescriptorsGetDevNull) {
+  TestDir dir;
+  const std::string card = "pcm.card { type larkhorn_test record \"" +
+                           dir.path + "/card.raw\" log \"" + dir.path +
+                           "/card.log\" rates [ 48000 ] }\n";
+  WriteAlsaConfig(dir, TestCardType() + card);
+  for (const std::vector<int>& closed :
+       std::vector<std::vector<int>>{{1}, {0, 1, 2}}) {
+    std::remove((dir.path + "/card.raw").c_str());
+    std::remove((dir.path + "/card.log").c_str());
+    RunResult run = RunLarkhorn(dir, {"440", "1", "card"}, "", {}, closed);
+    EXPECT_EQ(run.exitStatus, 0) << closed.size();
+    const std::string log = ReadFile(dir.path + "/card.log");
+    const std::string raw = ReadFile(dir.path + "/card.raw");
+    EXPECT_NE(log.find("rate=48000"), std::string::npos) << log;
+    for (const std::string& file : {log, raw}) {
+      ASSERT_EQ(file.find("Frequency"), std::string::npos) << closed.size();
+      ASSERT_EQ(file.find("Samplerate"), std::string::npos) << closed.size();
+    }
+    EXPECT_EQ(MonoFromStereo24(raw), ExpectedTone(440.0f, 44100, 44100, 25.0f));
+  }
 }
 
 TEST(OneShotTest, UnknownDeviceFailsWithStatusOne) {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audio/devices.h"
+
 float ToSingle(double value) {
   // Halfway between FLT_MAX and the next power of two rounds to infinity.
   const double overflow = 0x1.ffffffp127;
@@ -27,7 +29,17 @@ std::string InfoText(int argc, const char* const* argv) {
            "Without arguments larkhorn runs an interactive menu; enter h there "
            "for help.\n"
            "To record a WAV file instead, give the device as "
-           "file:NAME.wav,wav\n";
+           "file:NAME.wav,wav\n"
+           "larkhorn --list-devices lists the soundcard device names\n";
+  }
+  if (strcmp(argv[1], "--list-devices") == 0) {
+    std::string text;
+    for (const PcmDevice& device : PlaybackDevices()) {
+      text += device.name;
+      if (!device.description.empty()) text += "  " + device.description;
+      text += "\n";
+    }
+    return text;
   }
   if (strcmp(argv[1], "--version") == 0)
     return "Larkhorn " LARKHORN_VERSION "\n";

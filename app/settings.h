@@ -1,9 +1,9 @@
-// The settings record, the command line, the tone request and the console.
+// The settings record and the command line: parsing the arguments, the
+// informational options and the number rules they share with the console.
 #ifndef LARKHORN_APP_SETTINGS_H_
 #define LARKHORN_APP_SETTINGS_H_
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 enum class PitchMode { Note = 1, Frequency = 2 };
@@ -29,8 +29,10 @@ struct ToneSettings {
 void ParseCommandLine(int argc, const char* const* argv,
                       ToneSettings& settings);
 
-// The usage for a lone --help or -h, the version line for a lone --version;
-// empty for every other command line, which then means a tone or the console.
+// The usage for a lone --help or -h, the version line for a lone --version,
+// the playback devices (a name, two spaces and its description on each
+// line) for a lone --list-devices; empty for every other command line,
+// which then means a tone or the console.
 std::string InfoText(int argc, const char* const* argv);
 
 // Prints InfoText to standard output and returns the exit status: 0, or 1
@@ -43,21 +45,5 @@ float ToSingle(double value);
 
 // Clamps a length in seconds to 1..120; NaN counts as below range.
 float ClampLength(float seconds);
-
-// Frames in a tone of the given length: truncated, never negative.
-int32_t FrameCount(uint32_t sampleRate, float lengthSeconds);
-
-// Synthesises, packs and plays one tone from settings; sampleRate may come
-// back changed by the device. Returns false when the tone's memory cannot
-// be had (nothing is played).
-bool PlayTone(ToneSettings& settings);
-
-// What the console calls to play a tone: PlayTone, or a stand-in that plays
-// nothing when the console is driven without sound.
-using ToneRequest = bool (*)(ToneSettings& settings);
-
-// Runs the interactive menu, reading whitespace-separated commands from in,
-// until `x` or the end of input. Prompts and menus go to standard output.
-void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone);
 
 #endif  // LARKHORN_APP_SETTINGS_H_

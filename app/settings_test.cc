@@ -68,7 +68,8 @@ TEST(InfoTextTest, OnlyALoneOptionAsksForText) {
       {"-v"},       {"help"},
       {"--"},       {"--help", "2"},
       {"-h", "-h"}, {"440", "--version"},
-      {""},         {"--version", "1", "null"}};
+      {""},         {"--version", "1", "null"},
+      {"--list"},   {"--list-devices", "1"}};
   for (const std::vector<const char*>& args : others) {
     EXPECT_EQ(Info(args), "") << (args.empty() ? "(none)" : args[0]);
   }

@@ -1,11 +1,13 @@
+#include "app/tone_request.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 
-#include "app/settings.h"
 #include "audio/pcm.h"
 #include "synth/tone.h"
 

@@ -1,8 +1,9 @@
+#include "app/tone_request.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "app/settings.h"
 #include "testing/process.h"
 
 namespace {

@@ -55,7 +55,8 @@ std::string ReadFile(const std::string& path) {
 
 RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
                       const std::string& input,
-                      const std::vector<std::string>& env) {
+                      const std::vector<std::string>& env,
+                      const std::vector<int>& closed) {
   const std::string inPath = dir.path + "/stdin";
   const std::string outPath = dir.path + "/stdout";
   const std::string errPath = dir.path + "/stderr";
@@ -79,6 +80,7 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    for (int fd : closed) close(fd);
     // A hang fails the test instead of stalling the suite: the alarm
     // survives exec, and its default action ends the process.
     alarm(kHangSeconds);

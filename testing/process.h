@@ -40,11 +40,13 @@ std::string TestCardType();
 
 // Runs the larkhorn binary with args, feeding it input on standard input,
 // with dir as its home and configuration directory and env ("NAME=value")
-// added to its environment. A run still going after kHangSeconds is killed,
+// added to its environment; the descriptors in closed (of 0, 1 and 2) are
+// closed before it starts. A run still going after kHangSeconds is killed,
 // so a hang fails the test instead of the suite.
 RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
                       const std::string& input = "",
-                      const std::vector<std::string>& env = {});
+                      const std::vector<std::string>& env = {},
+                      const std::vector<int>& closed = {});
 
 std::string ReadFile(const std::string& path);
 

@@ -1,0 +1,18 @@
+// The tone request: how many frames a tone has, and playing one whole tone
+// from the settings.
+#ifndef LARKHORN_APP_TONE_REQUEST_H_
+#define LARKHORN_APP_TONE_REQUEST_H_
+
+#include <cstdint>
+
+#include "app/settings.h"
+
+// Frames in a tone of the given length: truncated, never negative.
+int32_t FrameCount(uint32_t sampleRate, float lengthSeconds);
+
+// Synthesises, packs and plays one tone from settings; sampleRate may come
+// back changed by the device. Returns false when the tone's memory cannot
+// be had (nothing is played).
+bool PlayTone(ToneSettings& settings);
+
+#endif  // LARKHORN_APP_TONE_REQUEST_H_

@@ -1,0 +1,18 @@
+// The playback PCM devices that ALSA's device hints name, for listing them
+// to the user.
+#ifndef LARKHORN_AUDIO_DEVICES_H_
+#define LARKHORN_AUDIO_DEVICES_H_
+
+#include <string>
+#include <vector>
+
+struct PcmDevice {
+  std::string name;
+  std::string description;  // one line; may be empty
+};
+
+// The hinted PCMs that can play, `default` first (described even when the
+// hints lack it or its description), the others in the hints' order.
+std::vector<PcmDevice> PlaybackDevices();
+
+#endif  // LARKHORN_AUDIO_DEVICES_H_
