@@ -137,7 +137,9 @@ TEST(OneShotTest, ClosedStandardDescriptorsGetDevNull) {
        std::vector<std::vector<int>>{{1}, {0, 1, 2}}) {
     std::remove((dir.path + "/card.raw").c_str());
     std::remove((dir.path + "/card.log").c_str());
-    RunResult run = RunLarkhorn(dir, {"440", "1", "card"}, "", {}, closed);
+    RunExtras extras;
+    extras.closed = closed;
+    RunResult run = RunLarkhorn(dir, {"440", "1", "card"}, "", {}, extras);
     EXPECT_EQ(run.exitStatus, 0) << closed.size();
     const std::string log = ReadFile(dir.path + "/card.log");
     const std::string raw = ReadFile(dir.path + "/card.raw");
@@ -146,7 +148,7 @@ TEST(OneShotTest, ClosedStandardDescriptorsGetDevNull) {
       ASSERT_EQ(file.find("Frequency"), std::string::npos) << closed.size();
       ASSERT_EQ(file.find("Samplerate"), std::string::npos) << closed.size();
     }
-    EXPECT_EQ(MonoFromStereo24(raw), ExpectedTone(440.0f, 44100, 44100, 25.0f));
+    EXPECT_EQ(MonoFromStereo24(raw), ExpectedTone(440.0f, 48000, 48000, 25.0f));
   }
 }
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <new>
 
+#include "app/countdown.h"
+#include "app/interrupt.h"
 #include "audio/pcm.h"
 #include "synth/tone.h"
 
@@ -39,11 +41,22 @@ void MapPagesNow(void* buffer, size_t bytes) {
 #endif
 }
 
+// Ctrl-C in the console stops the tone alone; any other caught signal now
+// ends the program as it would have.
+void EndToneSignals(const ToneSettings& settings) {
+  const int signal = ReleaseToneSignals();
+  if (signal != 0 && (signal != SIGINT || settings.oneShot)) {
+    EndBySignal(signal);
+  }
+}
+
 }  // namespace
 
 bool PlayTone(ToneSettings& settings) {
   printf("Frequency = %.2f Hz\n", settings.frequency);
   fflush(stdout);
+  // From here on a signal lets the device be dropped and closed first.
+  CatchToneSignals();
   // The device first: the tone is made at the rate it settles on, so that
   // it plays in tune and lasts as long as asked.
   PcmDevice device = OpenPcm(settings.deviceName, settings.sampleRate, 2);
@@ -55,6 +68,7 @@ bool PlayTone(ToneSettings& settings) {
   if (!samples || !packed) {
     ClosePcm(device);
     fprintf(stderr, "not enough memory for a tone of %i frames\n", n);
+    EndToneSignals(settings);
     return false;
   }
   MapPagesNow(samples.get(), 4 * size_t(n));
@@ -63,6 +77,14 @@ bool PlayTone(ToneSettings& settings) {
            settings.volumePercent);
   NUM24_TO_CHAR(samples.get(), packed.get(), n);
   samples.reset();
-  PLAY(device, n, packed.get());
+  Countdown countdown =
+      StartCountdown(settings.frequency, double(n) / settings.sampleRate);
+  PlayControl control;
+  control.stop = ToneSignalFlag();
+  control.progress = UpdateCountdown;
+  control.context = &countdown;
+  PLAY(device, n, packed.get(), control);
+  EraseCountdown(countdown);
+  EndToneSignals(settings);
   return true;
 }

@@ -119,6 +119,14 @@ long WriteFrames(const PcmDevice& device, const uint8_t* packed,
   return snd_pcm_writei(device.pcm, chunk->data(), frames);
 }
 
+bool Stopped(const PlayControl& control) {
+  return control.stop && *control.stop;
+}
+
+void Report(const PlayControl& control, double secondsLeft) {
+  if (control.progress) control.progress(secondsLeft, control.context);
+}
+
 bool Disconnected(snd_pcm_t* pcm) {
   return snd_pcm_state(pcm) == SND_PCM_STATE_DISCONNECTED;
 }
@@ -127,25 +135,27 @@ bool Disconnected(snd_pcm_t* pcm) {
 // and a margin have passed it is given up (and dropped at close). Some
 // plugins' drains never return once their stream has run dry, so the
 // program waits out the delay itself and drains only a stream that is still
-// running then, without blocking.
-void DrainWithin(const PcmDevice& device) {
+// running then, without blocking. False when control stopped it.
+bool DrainWithin(const PcmDevice& device, const PlayControl& control) {
   snd_pcm_t* pcm = device.pcm;
   const double rate = std::max<uint32_t>(device.rate, 1);
   StallClock clock;
   double limit = -1;
   for (;;) {
     StartTurn(clock);
+    if (Stopped(control)) return false;
     snd_pcm_sframes_t delay = 0;
     const int rc = snd_pcm_delay(pcm, &delay);
     if (Disconnected(pcm)) FailWrite(-ENODEV);
     // Run dry: everything written has been played.
-    if (rc == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN) return;
+    if (rc == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN) return true;
     if (rc < 0) FailWrite(rc);
     if (limit < 0)
       limit = std::max<double>(delay, 0) / rate + kDrainMarginSeconds;
     if (delay <= 0) break;
+    Report(control, delay / rate);
     Pause(std::min(0.02, delay / rate));
-    if (EndTurn(clock) > limit) return;
+    if (EndTurn(clock) > limit) return true;
   }
   // Plugins that hold frames back until the drain (ALSA's file plugin)
   // still get it.
@@ -154,13 +164,15 @@ void DrainWithin(const PcmDevice& device) {
   clock.waited = 0;
   while (rc == -EAGAIN && snd_pcm_state(pcm) == SND_PCM_STATE_DRAINING) {
     StartTurn(clock);
+    if (Stopped(control)) return false;
     Pause(0.01);
-    if (EndTurn(clock) > kDrainMarginSeconds) return;
+    if (EndTurn(clock) > kDrainMarginSeconds) return true;
   }
   // A device that vanishes while the last frames play out has lost them;
   // an underrun there has not.
   if (Disconnected(pcm)) FailWrite(-ENODEV);
   if (rc < 0 && rc != -EAGAIN && rc != -EPIPE) FailWrite(rc);
+  return true;
 }
 
 }  // namespace
@@ -232,7 +244,8 @@ PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
   return device;
 }
 
-void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed) {
+void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
+          const PlayControl& control) {
   snd_pcm_t* pcm = device.pcm;
   std::vector<uint8_t> chunk;
   if (device.interleaved) {
@@ -240,21 +253,27 @@ void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed) {
                  size_t(device.channels));
   }
   std::vector<void*> channelPointers(device.channels);
-  // Wake once a period is free, not for every few frames; the timeout only
-  // bounds how long a silent device is waited for at a time.
+  // Wake once a period is free, not for every few frames. The timeout
+  // bounds how long a silent device is waited for at a time, and how late a
+  // stop is seen when its signal lands on a plugin's own thread.
   const int waitMs = static_cast<int>(std::min<unsigned long>(
-      500,
+      100,
       2 + 2000 * device.bufferFrames / std::max<uint32_t>(device.rate, 1)));
 
   int32_t position = 0;
   StallClock clock;
   long lastError = -EIO;
   bool failedSinceProgress = false;
-  while (position < n) {
+  bool stopped = false;
+  while (position < n && !(stopped = Stopped(control))) {
     StartTurn(clock);
     const long remaining = n - position;
     // Frames the device took, 0 for none yet, or a negative error code.
     long result = snd_pcm_avail(pcm);
+    if (result >= 0) {
+      const long queued = std::max(long(device.bufferFrames) - result, 0L);
+      Report(control, double(remaining + queued) / device.rate);
+    }
     if (result >= 0 &&
         result < std::min<long>(remaining, long(device.periodFrames))) {
       result = std::min(snd_pcm_wait(pcm, waitMs), 0);
@@ -281,7 +300,9 @@ void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed) {
       FailWrite(failedSinceProgress ? lastError : -EIO);
   }
   fflush(stdout);
-  if (n > 0) DrainWithin(device);
+  if (!stopped && n > 0) stopped = !DrainWithin(device, control);
+  // What is still queued of a stopped tone is not played.
+  if (stopped) snd_pcm_drop(pcm);
   ClosePcm(device);
 }
 

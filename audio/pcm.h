@@ -4,6 +4,7 @@
 #ifndef LARKHORN_AUDIO_PCM_H_
 #define LARKHORN_AUDIO_PCM_H_
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -27,10 +28,20 @@ struct PcmDevice {
 PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
                   int32_t channels);
 
+// What playback consults as it goes. stop, once nonzero (it is set from a
+// signal handler), ends the tone at once and drops what is queued; progress,
+// when given, is called at each wake-up with the seconds still to play.
+struct PlayControl {
+  const volatile sig_atomic_t* stop = nullptr;
+  void (*progress)(double secondsLeft, void* context) = nullptr;
+  void* context = nullptr;
+};
+
 // Writes all n frames of packed to every channel of the device, lets them
 // play out and closes it. A device that fails, or stops taking frames, ends
 // the process with status 1 after a message.
-void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed);
+void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
+          const PlayControl& control = {});
 
 // Closes the device without playing anything.
 void ClosePcm(PcmDevice& device);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -56,7 +57,7 @@ std::string ReadFile(const std::string& path) {
 RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
                       const std::string& input,
                       const std::vector<std::string>& env,
-                      const std::vector<int>& closed) {
+                      const RunExtras& extras) {
   const std::string inPath = dir.path + "/stdin";
   const std::string outPath = dir.path + "/stdout";
   const std::string errPath = dir.path + "/stderr";
@@ -69,6 +70,11 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
   for (std::string& arg : argsCopy) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  int terminal = -1, terminalSide = -1;
+  if (extras.stderrOnTerminal &&
+      openpty(&terminal, &terminalSide, nullptr, nullptr, nullptr) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal";
+  }
   RunResult result;
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
@@ -79,8 +85,9 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     if (in < 0 || out < 0 || err < 0) _exit(126);
     dup2(in, 0);
     dup2(out, 1);
-    dup2(err, 2);
-    for (int fd : closed) close(fd);
+    dup2(terminalSide >= 0 ? terminalSide : err, 2);
+    if (terminal >= 0) close(terminal);
+    for (int fd : extras.closed) close(fd);
     // A hang fails the test instead of stalling the suite: the alarm
     // survives exec, and its default action ends the process.
     alarm(kHangSeconds);
@@ -94,6 +101,8 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     execv(argv[0], argv.data());
     _exit(127);
   }
+  if (terminalSide >= 0) close(terminalSide);
+  if (pid > 0 && extras.whileRunning) extras.whileRunning(pid);
   int status = 0;
   rusage usage{};
   if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
@@ -108,6 +117,13 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
                       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
+  // What the program wrote to the terminal stays readable after it ended.
+  char buffer[4096];
+  ssize_t got;
+  while (terminal >= 0 && (got = read(terminal, buffer, sizeof buffer)) > 0) {
+    result.err.append(buffer, size_t(got));
+  }
+  if (terminal >= 0) close(terminal);
   return result;
 }
 

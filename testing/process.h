@@ -3,7 +3,10 @@
 #ifndef LARKHORN_TESTING_PROCESS_H_
 #define LARKHORN_TESTING_PROCESS_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,15 +41,23 @@ std::string RecordingDefault(const std::string& file);
 // larkhorn_test (options in testing/test_card.cc).
 std::string TestCardType();
 
+// What a run may have besides its arguments and input: descriptors (of 0,
+// 1 and 2) closed before it starts, standard error on a pseudo-terminal,
+// and something to do while it runs, given its process id.
+struct RunExtras {
+  std::vector<int> closed;
+  bool stderrOnTerminal = false;
+  std::function<void(pid_t)> whileRunning;
+};
+
 // Runs the larkhorn binary with args, feeding it input on standard input,
 // with dir as its home and configuration directory and env ("NAME=value")
-// added to its environment; the descriptors in closed (of 0, 1 and 2) are
-// closed before it starts. A run still going after kHangSeconds is killed,
+// added to its environment. A run still going after kHangSeconds is killed,
 // so a hang fails the test instead of the suite.
 RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
                       const std::string& input = "",
                       const std::vector<std::string>& env = {},
-                      const std::vector<int>& closed = {});
+                      const RunExtras& extras = {});
 
 std::string ReadFile(const std::string& path);
 

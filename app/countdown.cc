@@ -1,0 +1,46 @@
+#include "app/countdown.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+const double kRedrawSeconds = 0.25;
+
+double MonotonicSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+
+}  // namespace
+
+Countdown StartCountdown(float frequency, double totalSeconds) {
+  Countdown countdown;
+  countdown.shown = isatty(STDERR_FILENO) == 1;
+  countdown.frequency = frequency;
+  countdown.totalSeconds = totalSeconds;
+  UpdateCountdown(totalSeconds, &countdown);
+  return countdown;
+}
+
+void UpdateCountdown(double secondsLeft, void* countdown) {
+  Countdown& line = *static_cast<Countdown*>(countdown);
+  if (!line.shown) return;
+  const double now = MonotonicSeconds();
+  if (line.lastDrawn >= 0 && now - line.lastDrawn < kRedrawSeconds) return;
+  line.lastDrawn = now;
+  // Clearing to the end of the line removes what a longer line left.
+  fprintf(stderr, "\r%.2f Hz  %.1f s left of %.1f s  (Ctrl-C to stop)\033[K",
+          line.frequency, std::max(secondsLeft, 0.0), line.totalSeconds);
+  fflush(stderr);
+}
+
+void EraseCountdown(Countdown& countdown) {
+  if (!countdown.shown) return;
+  fprintf(stderr, "\r\033[K");
+  fflush(stderr);
+}

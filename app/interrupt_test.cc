@@ -1,0 +1,91 @@
+// End to end: signals during a tone on the real-time test card.
+#include "app/interrupt.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "testing/process.h"
+
+namespace {
+
+// A real-time test card that records to dir/card.raw and logs to
+// dir/card.log, and a WAV recording of whatever plays on it, rec.
+void WriteCard(const TestDir& dir) {
+  WriteAlsaConfig(dir, TestCardType() + "pcm.card { type larkhorn_test " +
+                           "realtime true record \"" + dir.path +
+                           "/card.raw\" log \"" + dir.path + "/card.log\" }\n" +
+                           "pcm.rec { type file slave.pcm card file \"" +
+                           dir.path + "/rec.wav\" format wav }\n");
+}
+
+// Sends signal once the card has received a fifth of a second of tone.
+RunExtras SignalMidTone(const TestDir& dir, int signal) {
+  RunExtras extras;
+  extras.whileRunning = [&dir, signal](pid_t pid) {
+    const std::string raw = dir.path + "/card.raw";
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    struct stat info {};
+    while (std::chrono::steady_clock::now() < deadline &&
+           (stat(raw.c_str(), &info) != 0 || info.st_size < 8820 * 6)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, signal);
+  };
+  return extras;
+}
+
+uint32_t Le32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  memcpy(&value, bytes.data() + at, 4);
+  return value;
+}
+
+TEST(InterruptTest, CtrlCInTheConsoleStopsOnlyTheTone) {
+  TestDir dir;
+  WriteCard(dir);
+  RunResult run = RunLarkhorn(dir, {}, "s card l 10 p l 1 p x\n", {},
+                              SignalMidTone(dir, SIGINT));
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  // The menu came back and the next commands were taken.
+  EXPECT_NE(run.out.find("Enter 'l' to change playback length from 1.0"),
+            std::string::npos);
+  const std::string log = ReadFile(dir.path + "/card.log");
+  const size_t firstClose = log.find("close received=");
+  ASSERT_NE(firstClose, std::string::npos) << log;
+  EXPECT_LT(std::stol(log.substr(firstClose + 15)), 441000) << log;
+  EXPECT_NE(log.find("close received=44100 "), std::string::npos) << log;
+  const std::vector<int32_t> frames =
+      MonoFromStereo24(ReadFile(dir.path + "/card.raw"));
+  ASSERT_GE(frames.size(), 44100u);
+  EXPECT_TRUE(std::vector<int32_t>(frames.end() - 44100, frames.end()) ==
+              ExpectedTone(440.0f, 44100, 44100, 25.0f));
+}
+
+// Interrupted one-shot or ended from the console, the device is closed
+// first: the WAV file's header counts the data it holds.
+TEST(InterruptTest, SignalsEndTheProgramWithTheRecordingClosed) {
+  for (const auto& [signal, input, args] :
+       {std::tuple{SIGINT, "", std::vector<std::string>{"440", "10", "rec"}},
+        std::tuple{SIGTERM, "s rec l 10 p x\n", std::vector<std::string>{}},
+        std::tuple{SIGHUP, "s rec l 10 p x\n", std::vector<std::string>{}}}) {
+    TestDir dir;
+    WriteCard(dir);
+    RunResult run =
+        RunLarkhorn(dir, args, input, {}, SignalMidTone(dir, signal));
+    EXPECT_EQ(run.signal, signal);
+    const std::string wav = ReadFile(dir.path + "/rec.wav");
+    ASSERT_GT(wav.size(), 44u + 8820 * 6) << signal;
+    EXPECT_EQ(Le32(wav, 4), wav.size() - 8) << signal;
+    EXPECT_EQ(wav.compare(36, 4, "data"), 0) << signal;
+    EXPECT_EQ(Le32(wav, 40), wav.size() - 44) << signal;
+  }
+}
+
+}  // namespace
