@@ -271,7 +271,7 @@ TEST(TestCardTest, DeadCardsAndEndlessDrainsEnd) {
   RunResult endless = RunLarkhorn(dir, {"440", "1", "endless"});
   EXPECT_FALSE(endless.hung);
   EXPECT_EQ(endless.exitStatus, 0);
-  EXPECT_EQ(endless.out, kA440);
+  EXPECT_EQ(endless.err, "");
   EXPECT_EQ(Recorded(dir, "endless"),
             ExpectedTone(440.0f, 44100, 44100, 25.0f));
 }
