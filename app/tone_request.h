@@ -10,9 +10,11 @@
 // Frames in a tone of the given length: truncated, never negative.
 int32_t FrameCount(uint32_t sampleRate, float lengthSeconds);
 
-// Synthesises, packs and plays one tone from settings; sampleRate may come
-// back changed by the device. Returns false when the tone's memory cannot
-// be had (nothing is played).
+// Opens the device, makes one tone from settings at the rate the device
+// settled on (sampleRate comes back as that rate) and plays it. A signal
+// during the tone ends the program after closing the device, except Ctrl-C
+// in the console, which stops the tone alone. Returns false when the tone's
+// memory cannot be had (nothing is played).
 bool PlayTone(ToneSettings& settings);
 
 #endif  // LARKHORN_APP_TONE_REQUEST_H_
