@@ -167,12 +167,10 @@ SoundServer::SoundServer(ServerKind serverKind, const TestDir& dir)
     socket = dir.path + "/pulse-native";
     const std::string script = dir.path + "/server.pa";
     const std::string clientConfig = dir.path + "/client.conf";
-    // The sink first, so that it is there once clients can connect. A
-    // rewind would replay what the monitor has already passed on, so the
-    // recording would lose the start of a stream: no rewinds.
+    // The sink first, so that it is there once clients can connect.
     std::ofstream(script) << "load-module module-null-sink "
                              "sink_name=larkhorn-sink rate=44100 "
-                             "format=s24le channels=2 norewinds=1\n"
+                             "format=s24le channels=2\n"
                              "load-module module-native-protocol-unix "
                              "auth-anonymous=1 socket="
                           << socket << "\n";
@@ -226,13 +224,15 @@ SinkRecorder::SinkRecorder(const SoundServer& server,
                                      "--format",
                                      "s32",
                                      path}
-          // A short fragment, or parec hands data over in 2 s chunks.
+          // Fragments of 0.5 s: with shorter ones the monitor loses the
+          // start of a stream to the sink's rewind; the default, 2 s, only
+          // makes the test slower.
           : std::vector<std::string>{"parec",
                                      "--device=larkhorn-sink.monitor",
                                      "--rate=44100",
                                      "--channels=2",
                                      "--format=s32le",
-                                     "--latency-msec=20",
+                                     "--latency-msec=500",
                                      "--file-format=wav",
                                      path};
   pid = Spawn(argv, server.clientEnv, log);
