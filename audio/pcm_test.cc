@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "testing/pipewire.h"
 #include "testing/pitch_estimate.h"
 #include "testing/process.h"
 
@@ -301,52 +300,6 @@ TEST(TestCardTest, RealTimeCardPlaysTheWholeToneInRealTime) {
   RecordProperty("cpu_seconds_per_tone_second", std::to_string(cpuPerSecond));
   printf("real-time card: %.2f s wall, %.4f s CPU per second of tone\n",
          run.wallSeconds, cpuPerSecond);
-}
-
-}  // namespace
-
-namespace {
-
-// On a private PipeWire server, as on a current desktop: the program plays
-// on ALSA's "pipewire" device in real time and the server's sink receives
-// the tone, after whatever silence it played before the program started.
-TEST(PipeWireTest, PlaysThroughARealSoundServer) {
-  TestDir dir;
-  PipeWireServer server(dir);
-  ASSERT_TRUE(server.running) << ReadFile(server.log);
-  SinkRecorder recorder(server, dir.path + "/sink.wav");
-  ASSERT_TRUE(recorder.running)
-      << ReadFile(recorder.log) << ReadFile(server.log);
-
-  WriteAlsaConfig(dir, "pcm.!default { type null }\n");
-  RunResult run = RunLarkhorn(dir, {"440", "1", "pipewire"}, "",
-                              {"XDG_RUNTIME_DIR=" + server.runtimeDir});
-  recorder.Stop();
-  EXPECT_FALSE(run.hung);
-  EXPECT_EQ(run.exitStatus, 0) << run.err << ReadFile(server.log);
-  EXPECT_EQ(run.out, "Frequency = 440.00 Hz\n");
-  EXPECT_EQ(run.err, "");
-  // Played in real time: not before the tone could sound, nor long after.
-  EXPECT_GE(run.wallSeconds, 0.9);
-  EXPECT_LE(run.wallSeconds, 10.0);
-
-  const std::vector<int32_t> sink = MonoFromWav32(ReadFile(recorder.path));
-  const std::vector<int32_t> tone = ExpectedTone(440.0f, 44100, 44100, 25.0f);
-  // The tone's first frame is silent, its second is not.
-  size_t start = 0;
-  while (start < sink.size() && sink[start] == 0) ++start;
-  ASSERT_GT(start, 0u) << "the capture missed the start of the tone";
-  ASSERT_LT(start, sink.size()) << "no tone reached the sink";
-  --start;
-  ASSERT_GE(sink.size(), start + tone.size()) << "the tone was cut short";
-  int32_t worst = 0;
-  for (size_t i = 0; i < tone.size(); ++i) {
-    worst = std::max(worst, std::abs(sink[start + i] - tone[i]));
-  }
-  EXPECT_LE(worst, 1) << "largest difference from the tone";
-  for (size_t i = start + tone.size(); i < sink.size(); ++i) {
-    ASSERT_EQ(sink[i], 0) << "sound after the tone at frame " << i - start;
-  }
 }
 
 }  // namespace

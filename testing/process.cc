@@ -93,6 +93,11 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     alarm(kHangSeconds);
     setenv("HOME", dir.path.c_str(), 1);
     setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+    // Debian's PulseAudio ALSA plugin gives "default" to any PulseAudio it
+    // reaches, over the test's own configuration: none unless env names
+    // one.
+    const std::string noServer = "unix:" + dir.path + "/no-pulseaudio";
+    setenv("PULSE_SERVER", noServer.c_str(), 1);
     for (const std::string& setting : env) {
       const size_t equals = setting.find('=');
       setenv(setting.substr(0, equals).c_str(),

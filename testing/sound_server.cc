@@ -1,4 +1,4 @@
-#include "testing/pipewire.h"
+#include "testing/sound_server.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -19,7 +20,7 @@
 namespace {
 
 // The graph clock is fixed at 44100 Hz, so nothing is resampled.
-const char kServerConfig[] = R"(context.properties = {
+const char kPipeWireConfig[] = R"(context.properties = {
     default.clock.rate = 44100
     default.clock.allowed-rates = [ 44100 ]
 }
@@ -37,7 +38,7 @@ context.objects = [
 )";
 
 // WirePlumber starts once PipeWire's socket is there (for at most 10 s).
-const char kLaunch[] =
+const char kPipeWireLaunch[] =
     "pipewire & i=0; "
     "while [ ! -S \"$XDG_RUNTIME_DIR/pipewire-0\" ] && [ $i -lt 200 ]; "
     "do sleep 0.05; i=$((i+1)); done; "
@@ -64,6 +65,7 @@ pid_t Spawn(const std::vector<std::string>& argv,
     dup2(out, 2);
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     unsetenv("PIPEWIRE_REMOTE");
+    unsetenv("PULSE_SERVER");
     for (const std::string& setting : env) {
       const size_t equals = setting.find('=');
       setenv(setting.substr(0, equals).c_str(),
@@ -103,6 +105,20 @@ void Reap(pid_t pid, double seconds) {
   waitpid(pid, nullptr, 0);
 }
 
+// Whether program is an executable file in a directory on PATH.
+bool Installed(const std::string& program) {
+  const char* path = getenv("PATH");
+  const std::string dirs = path ? path : "/usr/bin:/bin";
+  for (size_t start = 0; start <= dirs.size();) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string file = dirs.substr(start, end - start) + "/" + program;
+    if (access(file.c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 bool Exited(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == pid; }
 
 double FileSize(const std::string& path) {
@@ -112,23 +128,66 @@ double FileSize(const std::string& path) {
 
 }  // namespace
 
-PipeWireServer::PipeWireServer(const TestDir& dir) {
-  runtimeDir = dir.path + "/run";
-  log = dir.path + "/server.log";
-  const std::string config = dir.path + "/server-config";
-  for (const std::string& made : {runtimeDir, config, config + "/pipewire",
-                                  config + "/pipewire/pipewire.conf.d"}) {
-    mkdir(made.c_str(), 0700);
+SoundServer::SoundServer(ServerKind serverKind, const TestDir& dir)
+    : kind(serverKind), log(dir.path + "/server.log") {
+  const bool pipeWire = kind == ServerKind::kPipeWire;
+  const std::vector<std::string> programs =
+      pipeWire ? std::vector<std::string>{"dbus-run-session", "pipewire",
+                                          "wireplumber", "pw-record"}
+               : std::vector<std::string>{"pulseaudio", "parec"};
+  for (const std::string& program : programs) {
+    if (missing.empty() && !Installed(program)) missing = program;
   }
-  std::ofstream(config + "/pipewire/pipewire.conf.d/larkhorn.conf")
-      << kServerConfig;
-  group = Spawn({"dbus-run-session", "--", "sh", "-c", kLaunch},
-                {"HOME=" + dir.path, "XDG_RUNTIME_DIR=" + runtimeDir,
-                 "XDG_CONFIG_HOME=" + config,
-                 "XDG_STATE_HOME=" + dir.path + "/server-state"},
-                log);
+  if (!missing.empty()) return;
+
+  const std::string runtimeDir = dir.path + "/run";
+  const std::string config = dir.path + "/server-config";
+  std::vector<std::string> env = {
+      "HOME=" + dir.path, "XDG_RUNTIME_DIR=" + runtimeDir,
+      "XDG_CONFIG_HOME=" + config,
+      "XDG_STATE_HOME=" + dir.path + "/server-state"};
+  std::vector<std::string> argv;
+  std::string socket;
+  if (pipeWire) {
+    for (const std::string& made : {runtimeDir, config, config + "/pipewire",
+                                    config + "/pipewire/pipewire.conf.d"}) {
+      mkdir(made.c_str(), 0700);
+    }
+    std::ofstream(config + "/pipewire/pipewire.conf.d/larkhorn.conf")
+        << kPipeWireConfig;
+    argv = {"dbus-run-session", "--", "sh", "-c", kPipeWireLaunch};
+    socket = runtimeDir + "/pipewire-0";
+    clientEnv = {"HOME=" + dir.path, "XDG_RUNTIME_DIR=" + runtimeDir};
+  } else {
+    for (const std::string& made : {runtimeDir, config, config + "/pulse"}) {
+      mkdir(made.c_str(), 0700);
+    }
+    // An empty daemon.conf of its own keeps the machine's settings out.
+    std::ofstream(config + "/pulse/daemon.conf");
+    socket = dir.path + "/pulse-native";
+    const std::string script = dir.path + "/server.pa";
+    const std::string clientConfig = dir.path + "/client.conf";
+    // The sink first, so that it is there once clients can connect.
+    std::ofstream(script) << "load-module module-null-sink "
+                             "sink_name=larkhorn-sink rate=44100 "
+                             "format=s24le channels=2\n"
+                             "load-module module-native-protocol-unix "
+                             "auth-anonymous=1 socket="
+                          << socket << "\n";
+    std::ofstream(clientConfig) << "autospawn = no\n";
+    env.push_back("PULSE_RUNTIME_PATH=" + runtimeDir);
+    env.push_back("PULSE_STATE_PATH=" + dir.path + "/server-state");
+    env.push_back("PULSE_CLIENTCONFIG=" + clientConfig);
+    argv = {"pulseaudio",          "-n",
+            "--daemonize=no",      "--system=no",
+            "--exit-idle-time=-1", "--use-pid-file=no",
+            "--realtime=no",       "--high-priority=no",
+            "--log-target=stderr", "--file=" + script};
+    clientEnv = {"HOME=" + dir.path, "PULSE_SERVER=unix:" + socket,
+                 "PULSE_CLIENTCONFIG=" + clientConfig};
+  }
+  group = Spawn(argv, env, log);
   if (group <= 0) return;
-  const std::string socket = runtimeDir + "/pipewire-0";
   bool leaderGone = false;
   running = WaitUntil(
       [&] {
@@ -140,7 +199,7 @@ PipeWireServer::PipeWireServer(const TestDir& dir) {
   if (leaderGone) group = -1;
 }
 
-PipeWireServer::~PipeWireServer() {
+SoundServer::~SoundServer() {
   if (group <= 0) return;
   kill(-group, SIGTERM);
   Reap(group, 5.0);
@@ -148,13 +207,35 @@ PipeWireServer::~PipeWireServer() {
   kill(-group, SIGKILL);
 }
 
-SinkRecorder::SinkRecorder(const PipeWireServer& server,
+SinkRecorder::SinkRecorder(const SoundServer& server,
                            const std::string& wavPath)
     : path(wavPath), log(wavPath + ".log") {
-  pid = Spawn({"pw-record", "--target", "larkhorn-sink", "-P",
-               "{ stream.capture.sink = true }", "--rate", "44100",
-               "--channels", "2", "--format", "s32", path},
-              {"XDG_RUNTIME_DIR=" + server.runtimeDir}, log);
+  const std::vector<std::string> argv =
+      server.kind == ServerKind::kPipeWire
+          ? std::vector<std::string>{"pw-record",
+                                     "--target",
+                                     "larkhorn-sink",
+                                     "-P",
+                                     "{ stream.capture.sink = true }",
+                                     "--rate",
+                                     "44100",
+                                     "--channels",
+                                     "2",
+                                     "--format",
+                                     "s32",
+                                     path}
+          // Fragments of 0.5 s: with shorter ones the monitor loses the
+          // start of a stream to the sink's rewind; the default, 2 s, only
+          // makes the test slower.
+          : std::vector<std::string>{"parec",
+                                     "--device=larkhorn-sink.monitor",
+                                     "--rate=44100",
+                                     "--channels=2",
+                                     "--format=s32le",
+                                     "--latency-msec=500",
+                                     "--file-format=wav",
+                                     path};
+  pid = Spawn(argv, server.clientEnv, log);
   if (pid <= 0) return;
   // Frames arriving show the capture is linked and running.
   bool gone = false;
