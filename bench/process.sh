@@ -51,5 +51,10 @@ for seconds in 8 120; do
         printf "%-6s %-24s %8.1f %8.1f %8.1f %8.1f %9d %11.2f %7.2f\n",
           s " s", p, w * 1000 / n, (u + y) * 1000 / n, u * 1000 / n,
           y * 1000 / n, k, k * 1024 / f, (u + y) / x }'
+    echo "$program $frames $peak" >>"$home/peaks"
   done
 done
+# What each further frame costs: the slope of peak memory over frame count.
+awk '{ if ($1 in f) printf "%s: peak memory per extra frame (8 s -> 120 s): " \
+  "%.2f bytes\n", $1, ($3 - k[$1]) * 1024 / ($2 - f[$1]); f[$1] = $2
+  k[$1] = $3 }' "$home/peaks"
