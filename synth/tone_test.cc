@@ -197,8 +197,8 @@ TEST(MakeToneTest, NonFiniteAndExtremeValuesStillFillEveryFrame) {
 }
 
 TEST(MakePackedToneTest, SameBytesAsWholeToneThroughBlocks) {
-  // Several blocks and a part, and less than one; the whole cycles end in
-  // the last block, in an earlier one, or not at all.
+  // In blocks of 4096 frames: several and a part, and less than one; the
+  // whole cycles end in the last block, in an earlier one, or not at all.
   for (int32_t n : {3 * 4096 + 1001, 1001}) {
     for (float frequency : {440.0f, 5.0f, 0.5f}) {
       SCOPED_TRACE(testing::Message() << frequency << " Hz, " << n);
