@@ -24,8 +24,10 @@ int32_t FrameCount(uint32_t sampleRate, float lengthSeconds) {
 namespace {
 
 // Maps the whole pages of a fresh buffer in one call rather than one page
-// fault each as they are first written; a long tone spends a sizeable part
-// of its synthesis in those faults. Kernels without it simply fault.
+// fault each as they are first written, in huge pages where the kernel
+// allows: a long tone spent a sizeable part of its synthesis in those faults
+// and, packing into the buffer, in TLB misses. Kernels without these simply
+// fault.
 void MapPagesNow(void* buffer, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
   const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
@@ -33,7 +35,11 @@ void MapPagesNow(void* buffer, size_t bytes) {
   const uintptr_t start = (first + page - 1) / page * page;
   const uintptr_t end = (first + bytes) / page * page;
   if (end > start) {
-    madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+    void* pages = reinterpret_cast<void*>(start);
+#ifdef MADV_HUGEPAGE
+    madvise(pages, end - start, MADV_HUGEPAGE);
+#endif
+    madvise(pages, end - start, MADV_POPULATE_WRITE);
   }
 #else
   (void)buffer;
@@ -63,20 +69,16 @@ bool PlayTone(ToneSettings& settings) {
   const int32_t n = FrameCount(settings.sampleRate, settings.lengthSeconds);
 
   // Plain new[] leaves the memory unfilled: every byte is written below.
-  SampleBuffer samples(new (std::nothrow) int32_t[n]);
   PackedBuffer packed(new (std::nothrow) uint8_t[3 * size_t(n)]);
-  if (!samples || !packed) {
+  if (!packed) {
     ClosePcm(device);
     fprintf(stderr, "not enough memory for a tone of %i frames\n", n);
     EndToneSignals(settings);
     return false;
   }
-  MapPagesNow(samples.get(), 4 * size_t(n));
   MapPagesNow(packed.get(), 3 * size_t(n));
-  MakeTone(samples.get(), settings.frequency, settings.sampleRate, n,
-           settings.volumePercent);
-  NUM24_TO_CHAR(samples.get(), packed.get(), n);
-  samples.reset();
+  MakePackedTone(packed.get(), settings.frequency, settings.sampleRate, n,
+                 settings.volumePercent);
   Countdown countdown =
       StartCountdown(settings.frequency, double(n) / settings.sampleRate);
   PlayControl control;

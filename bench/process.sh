@@ -1,16 +1,20 @@
 #!/bin/bash
 # Whole-process cost of one-shot tones of 8 s and 120 s played into ALSA's
-# null device: wall time, CPU time and peak resident memory per run, and the
-# peak memory per frame of the tone.
-# Usage: bench/process.sh [larkhorn binary]   (default: builds build/larkhorn)
+# null device: wall time, CPU time and peak resident memory per run, the
+# peak memory per frame of the tone, and the CPU time as a ratio to sox
+# making the same tone (stereo signed 24-bit at 44100 Hz, 25 % volume) into
+# the same device in the same run.
+# Usage: bench/process.sh [larkhorn binary...]   (default: builds
+# build/larkhorn). Several binaries, e.g. before and after a change, are
+# measured side by side.
 # RUNS=n sets how many runs each figure is averaged over (default 20).
 set -e
 cd "$(dirname "$0")/.."
-tools/install-deps time >/dev/null
-binary=$1
-if [ -z "$binary" ]; then
+tools/install-deps time sox >/dev/null
+binaries=("$@")
+if [ ${#binaries[@]} -eq 0 ]; then
   ./build.sh >/dev/null
-  binary=build/larkhorn
+  binaries=(build/larkhorn)
 fi
 runs=${RUNS:-20}
 rate=44100
@@ -19,23 +23,38 @@ home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export HOME=$home XDG_CONFIG_HOME=$home
 
-printf '%-6s %8s %8s %8s %8s %8s %9s %11s\n' tone frames wall_ms cpu_ms \
-  user_ms sys_ms peak_kB bytes/frame
+# Runs the command given RUNS times and prints its wall, user and system
+# seconds and peak kB. GNU time counts in hundredths of a second, so one
+# timing covers all runs.
+measure() {
+  /usr/bin/time -f '%e %U %S %M' -o "$home/time" bash -c '
+    n=$1; shift
+    for ((i = 0; i < n; i++)); do "$@" >/dev/null 2>&1; done' - "$runs" "$@"
+  cat "$home/time"
+}
+
+printf '%-6s %-24s %8s %8s %8s %8s %9s %11s %7s\n' tone program wall_ms \
+  cpu_ms user_ms sys_ms peak_kB bytes/frame x_sox
 for seconds in 8 120; do
   frames=$((rate * seconds))
-  # One timing over all runs: GNU time counts in hundredths of a second.
-  /usr/bin/time -f '%e %U %S %M' -o "$home/time" bash -c '
-    for ((i = 0; i < $1; i++)); do "$2" 440 "$3" null >/dev/null; done' \
-    - "$runs" "$binary" "$seconds"
-  read -r wall user sys peak <"$home/time"
-  awk -v s="$seconds" -v f="$frames" -v n="$runs" -v w="$wall" -v u="$user" \
-    -v y="$sys" -v k="$peak" 'BEGIN {
-      printf "%-6s %8d %8.1f %8.1f %8.1f %8.1f %9d %11.2f\n", s " s", f,
-        w * 1000 / n, (u + y) * 1000 / n, u * 1000 / n, y * 1000 / n, k,
-        k * 1024 / f }'
-  echo "$frames $peak" >>"$home/peaks"
+  read -r wall user sys peak < <(measure sox -q -n -r "$rate" -c 2 -b 24 \
+    -e signed -t alsa null synth "$seconds" sine 440 vol 0.25)
+  soxCpu=$(awk -v u="$user" -v y="$sys" 'BEGIN { print u + y }')
+  for program in sox "${binaries[@]}"; do
+    if [ "$program" != sox ]; then
+      read -r wall user sys peak < <(measure "$program" 440 "$seconds" null)
+    fi
+    awk -v s="$seconds" -v p="$program" -v f="$frames" -v n="$runs" \
+      -v w="$wall" -v u="$user" -v y="$sys" -v k="$peak" -v x="$soxCpu" '
+      BEGIN {
+        if (length(p) > 24) p = "..." substr(p, length(p) - 20)
+        printf "%-6s %-24s %8.1f %8.1f %8.1f %8.1f %9d %11.2f %7.2f\n",
+          s " s", p, w * 1000 / n, (u + y) * 1000 / n, u * 1000 / n,
+          y * 1000 / n, k, k * 1024 / f, (u + y) / x }'
+    echo "$program $frames $peak" >>"$home/peaks"
+  done
 done
 # What each further frame costs: the slope of peak memory over frame count.
-awk 'NR == 1 { f = $1; k = $2 } NR == 2 {
-  printf "peak memory per extra frame (8 s -> 120 s): %.2f bytes\n",
-    ($2 - k) * 1024 / ($1 - f) }' "$home/peaks"
+awk '{ if ($1 in f) printf "%s: peak memory per extra frame (8 s -> 120 s): " \
+  "%.2f bytes\n", $1, ($3 - k[$1]) * 1024 / ($2 - f[$1]); f[$1] = $2
+  k[$1] = $3 }' "$home/peaks"

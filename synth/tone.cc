@@ -46,7 +46,7 @@ void StoreWord(uint8_t* out, uint32_t word) {
 }  // namespace
 
 void MakeTone(int32_t* samples, float frequency, uint32_t rate, int32_t n,
-              float volume) {
+              float volume, int32_t first, int32_t count) {
   // Beyond single precision the samples saturate anyway; bound the amplitude
   // so that narrowing it stays defined (NaN passes through: silence).
   double scaled = volume / 100.0 * kFullScale;
@@ -59,23 +59,27 @@ void MakeTone(int32_t* samples, float frequency, uint32_t rate, int32_t n,
   if (f > nyquist) f = nyquist;
   const double period = rate / f;
   const float omega = static_cast<float>(f * kTwoPi / rate);
-  if (n <= 0) return;
+  if (first < 0 || count <= 0 || int64_t{first} + count > n) return;
 
-  int32_t count = 0;
-  if (!std::isnan(f) && rate > 0) count = WholeCycleFrames(period, n);
+  // The whole cycles always end at the same frame of the tone, wherever
+  // this range lies in it.
+  int32_t whole = 0;
+  if (!std::isnan(f) && rate > 0) whole = WholeCycleFrames(period, n);
+  const int32_t end = first + count;
+  const int32_t sineEnd = std::min(std::max(whole, first), end);
   const double step = omega;
   const double a = amplitude;
   if (std::fabs(a) < 2147483648.0) {
     // |sin| <= 1 keeps every product inside the 32-bit range: no checks.
-    for (int32_t i = 0; i < count; ++i) {
-      samples[i] = static_cast<int32_t>(std::sin(i * step) * a);
+    for (int32_t i = first; i < sineEnd; ++i) {
+      samples[i - first] = static_cast<int32_t>(std::sin(i * step) * a);
     }
   } else {
-    for (int32_t i = 0; i < count; ++i) {
-      samples[i] = SaturateToInt32(std::sin(i * step) * a);
+    for (int32_t i = first; i < sineEnd; ++i) {
+      samples[i - first] = SaturateToInt32(std::sin(i * step) * a);
     }
   }
-  std::fill(samples + count, samples + n, 0);
+  std::fill(samples + (sineEnd - first), samples + count, 0);
 }
 
 void NUM24_TO_CHAR(const int32_t* samples, uint8_t* packed, int32_t n) {
@@ -90,4 +94,19 @@ void NUM24_TO_CHAR(const int32_t* samples, uint8_t* packed, int32_t n) {
   out[0] = static_cast<uint8_t>(last);
   out[1] = static_cast<uint8_t>(last >> 8);
   out[2] = static_cast<uint8_t>(last >> 16);
+}
+
+void MakePackedTone(uint8_t* packed, float frequency, uint32_t rate, int32_t n,
+                    float volume) {
+  // 16 KB of samples: small enough to stay in the first-level cache between
+  // computing and packing them, large enough that the per-block set-up
+  // does not show.
+  const int32_t kBlockFrames = 4096;
+  int32_t block[kBlockFrames];
+  int32_t count = 0;
+  for (int32_t first = 0; first < n; first += count) {
+    count = std::min(kBlockFrames, n - first);
+    MakeTone(block, frequency, rate, n, volume, first, count);
+    NUM24_TO_CHAR(block, packed + 3 * static_cast<size_t>(first), count);
+  }
 }

@@ -196,6 +196,23 @@ TEST(MakeToneTest, NonFiniteAndExtremeValuesStillFillEveryFrame) {
   }
 }
 
+TEST(MakePackedToneTest, SameBytesAsWholeToneThroughBlocks) {
+  // In blocks of 4096 frames: several and a part, and less than one; the
+  // whole cycles end in the last block, in an earlier one, or not at all.
+  for (int32_t n : {3 * 4096 + 1001, 1001}) {
+    for (float frequency : {440.0f, 5.0f, 0.5f}) {
+      SCOPED_TRACE(testing::Message() << frequency << " Hz, " << n);
+      std::vector<uint8_t> expected(3 * size_t(n));
+      NUM24_TO_CHAR(Tone(frequency, 44100, n, 100.0f).data(), expected.data(),
+                    n);
+      std::vector<uint8_t> packed(3 * size_t(n) + 16, 0xAA);
+      MakePackedTone(packed.data(), frequency, 44100, n, 100.0f);
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), packed.begin()));
+      EXPECT_EQ(std::count(packed.begin() + 3 * n, packed.end(), 0xAA), 16);
+    }
+  }
+}
+
 TEST(Num24ToCharTest, PacksLittleEndianAndClampsTo24Bits) {
   const std::vector<int32_t> samples = {1,         -1,      8388607,  -8388608,
                                         0,         8388608, -8388609, INT32_MAX,
