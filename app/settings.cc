@@ -34,7 +34,7 @@ std::string InfoText(int argc, const char* const* argv) {
   }
   if (strcmp(argv[1], "--list-devices") == 0) {
     std::string text;
-    for (const PcmDevice& device : PlaybackDevices()) {
+    for (const HintedDevice& device : PlaybackDevices()) {
       text += device.name;
       if (!device.description.empty()) text += "  " + device.description;
       text += "\n";

@@ -35,8 +35,8 @@ std::string OneLine(const std::string& text) {
 
 }  // namespace
 
-std::vector<PcmDevice> PlaybackDevices() {
-  std::vector<PcmDevice> devices = {{"default", kDefaultDescription}};
+std::vector<HintedDevice> PlaybackDevices() {
+  std::vector<HintedDevice> devices = {{"default", kDefaultDescription}};
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) < 0) return devices;
   for (void** hint = hints; *hint != nullptr; ++hint) {

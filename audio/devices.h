@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-struct PcmDevice {
+struct HintedDevice {
   std::string name;
   std::string description;  // one line; may be empty
 };
 
 // The hinted PCMs that can play, `default` first (described even when the
 // hints lack it or its description), the others in the hints' order.
-std::vector<PcmDevice> PlaybackDevices();
+std::vector<HintedDevice> PlaybackDevices();
 
 #endif  // LARKHORN_AUDIO_DEVICES_H_

@@ -27,6 +27,10 @@ inline void MakeTone(int32_t* samples, float frequency, uint32_t rate,
 // first, after clamping each to the 24-bit range.
 void NUM24_TO_CHAR(const int32_t* samples, uint8_t* packed, int32_t n);
 
+// A buffer for n packed frames, its pages mapped at once rather than
+// faulted in as the tone is written; null when the memory cannot be had.
+PackedBuffer NewPackedBuffer(int32_t n);
+
 // Fills packed[0..3 n) with the whole tone, the same bytes as MakeTone and
 // NUM24_TO_CHAR over all n frames, through a small block of samples that
 // stays in cache instead of a buffer of n samples.

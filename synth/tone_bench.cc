@@ -6,13 +6,10 @@
 // load on the machine disturbs less than wall time.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
-#include <sys/mman.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <map>
-#include <memory>
 #include <vector>
 
 #include "synth/tone.h"
@@ -90,27 +87,6 @@ void BM_NUM24_TO_CHAR(benchmark::State& state) {
   });
 }
 
-// What PlayTone does to its fresh buffer before filling it: map its whole
-// pages at once, in huge pages where the kernel allows.
-void MapPagesNow(uint8_t* buffer, size_t bytes) {
-#ifdef MADV_POPULATE_WRITE
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t start =
-      (reinterpret_cast<uintptr_t>(buffer) + page - 1) / page * page;
-  const uintptr_t end =
-      (reinterpret_cast<uintptr_t>(buffer) + bytes) / page * page;
-  if (end > start) {
-#ifdef MADV_HUGEPAGE
-    madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#endif
-    madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
-  }
-#else
-  (void)buffer;
-  (void)bytes;
-#endif
-}
-
 // The program's path: a packed buffer fresh from the kernel, mapped and
 // filled block by block, then freed.
 void BM_MakePackedToneCold(benchmark::State& state) {
@@ -119,8 +95,7 @@ void BM_MakePackedToneCold(benchmark::State& state) {
   // an earlier iteration freed, as it would once it raised the threshold.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   TimePerFrame(state, false, [&] {
-    std::unique_ptr<uint8_t[]> packed(new uint8_t[3 * size_t(frames)]);
-    MapPagesNow(packed.get(), 3 * size_t(frames));
+    PackedBuffer packed = NewPackedBuffer(frames);
     MakePackedTone(packed.get(), kFrequency, kRate, frames, kVolume);
     benchmark::DoNotOptimize(packed.get());
     benchmark::ClobberMemory();
