@@ -1,6 +1,7 @@
 #include "audio/pcm.h"
 
 #include <alsa/asoundlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,12 +25,22 @@ const double kRetrySeconds = 0.2;
 // was stopped (Ctrl-Z) and continued has not been waiting on the device.
 const double kMaxTurnSeconds = 0.5;
 // How long the played-out tail may take beyond the device's own delay.
-const double kDrainMarginSeconds = 1.0;
+const double kPlayOutMarginSeconds = 1.0;
 
-[[noreturn]] void FailWrite(long err) {
+// A status line may stand on the terminal; what follows starts afresh.
+void ClearStatusLine() {
+  if (isatty(STDERR_FILENO) == 1) fputs("\r\033[K", stderr);
+}
+
+// Closing the device lets a recording through ALSA's file plugin keep what
+// it got (its header is written at close).
+[[noreturn]] void FailWrite(snd_pcm_t* pcm, long err) {
   fflush(stdout);
+  ClearStatusLine();
   fprintf(stderr, "unable to write to pcm device: %s\n",
           snd_strerror(static_cast<int>(err)));
+  snd_pcm_drop(pcm);
+  snd_pcm_close(pcm);
   exit(1);
 }
 
@@ -69,12 +80,13 @@ double EndTurn(StallClock& clock) {
 bool Recover(snd_pcm_t* pcm, long err) {
   if (err == -EAGAIN || err == -EINTR) return false;
   if (err == -EPIPE) {
+    ClearStatusLine();
     printf("RX\n");
   } else if (err != -ESTRPIPE) {
-    FailWrite(err);
+    FailWrite(pcm, err);
   }
   int rc = snd_pcm_prepare(pcm);
-  if (rc < 0) FailWrite(rc);
+  if (rc < 0) FailWrite(pcm, rc);
   return true;
 }
 
@@ -131,12 +143,12 @@ bool Disconnected(snd_pcm_t* pcm) {
   return snd_pcm_state(pcm) == SND_PCM_STATE_DISCONNECTED;
 }
 
-// Lets what was written play out, within a bound: once the device's delay
-// and a margin have passed it is given up (and dropped at close). Some
-// plugins' drains never return once their stream has run dry, so the
-// program waits out the delay itself and drains only a stream that is still
-// running then, without blocking. False when control stopped it.
-bool DrainWithin(const PcmDevice& device, const PlayControl& control) {
+// Waits, within a bound, until what was written has played: once the
+// device's delay and a margin have passed it is given up, and dropped at
+// close. snd_pcm_drain is not used: some plugins' drains never return once
+// their stream has run dry, whatever the blocking mode. False when control
+// stopped it.
+bool WaitPlayedOut(const PcmDevice& device, const PlayControl& control) {
   snd_pcm_t* pcm = device.pcm;
   const double rate = std::max<uint32_t>(device.rate, 1);
   StallClock clock;
@@ -146,33 +158,17 @@ bool DrainWithin(const PcmDevice& device, const PlayControl& control) {
     if (Stopped(control)) return false;
     snd_pcm_sframes_t delay = 0;
     const int rc = snd_pcm_delay(pcm, &delay);
-    if (Disconnected(pcm)) FailWrite(-ENODEV);
-    // Run dry: everything written has been played.
+    // A device that vanishes while the last frames play out has lost them;
+    // one that has run dry has played everything written.
+    if (Disconnected(pcm)) FailWrite(pcm, -ENODEV);
     if (rc == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN) return true;
-    if (rc < 0) FailWrite(rc);
-    if (limit < 0)
-      limit = std::max<double>(delay, 0) / rate + kDrainMarginSeconds;
-    if (delay <= 0) break;
+    if (rc < 0) FailWrite(pcm, rc);
+    if (delay <= 0) return true;
+    if (limit < 0) limit = delay / rate + kPlayOutMarginSeconds;
     Report(control, delay / rate);
     Pause(std::min(0.02, delay / rate));
     if (EndTurn(clock) > limit) return true;
   }
-  // Plugins that hold frames back until the drain (ALSA's file plugin)
-  // still get it.
-  snd_pcm_nonblock(pcm, 1);
-  int rc = snd_pcm_drain(pcm);
-  clock.waited = 0;
-  while (rc == -EAGAIN && snd_pcm_state(pcm) == SND_PCM_STATE_DRAINING) {
-    StartTurn(clock);
-    if (Stopped(control)) return false;
-    Pause(0.01);
-    if (EndTurn(clock) > kDrainMarginSeconds) return true;
-  }
-  // A device that vanishes while the last frames play out has lost them;
-  // an underrun there has not.
-  if (Disconnected(pcm)) FailWrite(-ENODEV);
-  if (rc < 0 && rc != -EAGAIN && rc != -EPIPE) FailWrite(rc);
-  return true;
 }
 
 }  // namespace
@@ -254,11 +250,10 @@ void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
   }
   std::vector<void*> channelPointers(device.channels);
   // Wake once a period is free, not for every few frames. The timeout
-  // bounds how long a silent device is waited for at a time, and how late a
-  // stop is seen when its signal lands on a plugin's own thread.
+  // bounds how long a silent device is waited for at a time, and so how late
+  // a stop is seen: ALSA restarts a wait that a signal interrupts.
   const int waitMs = static_cast<int>(std::min<unsigned long>(
-      100,
-      2 + 2000 * device.bufferFrames / std::max<uint32_t>(device.rate, 1)));
+      45, 2 + 2000 * device.bufferFrames / std::max<uint32_t>(device.rate, 1)));
 
   int32_t position = 0;
   StallClock clock;
@@ -291,16 +286,18 @@ void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
     }
     if (result < 0 && Recover(pcm, result)) {
       lastError = result;
+      // The time a dead device gets counts from its first failure.
+      if (!failedSinceProgress) clock.waited = 0;
       // A stream that fails again at once is not played: back off.
       if (failedSinceProgress) Pause(kRetrySeconds);
       failedSinceProgress = true;
     }
     const double limit = failedSinceProgress ? kDeadSeconds : kStallSeconds;
     if (EndTurn(clock) > limit)
-      FailWrite(failedSinceProgress ? lastError : -EIO);
+      FailWrite(pcm, failedSinceProgress ? lastError : -EIO);
   }
   fflush(stdout);
-  if (!stopped && n > 0) stopped = !DrainWithin(device, control);
+  if (!stopped && n > 0) stopped = !WaitPlayedOut(device, control);
   // What is still queued of a stopped tone is not played.
   if (stopped) snd_pcm_drop(pcm);
   ClosePcm(device);
