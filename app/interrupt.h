@@ -7,13 +7,14 @@
 #include <csignal>
 
 // Catches SIGINT, SIGTERM and SIGHUP from now on, forgetting any caught
-// before.
+// before; those the caller ignores stay ignored. A second one before
+// ReleaseToneSignals ends the program at once.
 void CatchToneSignals();
 
 // Nonzero once one of them has been caught: what playback checks.
 const volatile sig_atomic_t* ToneSignalFlag();
 
-// Gives the signals their default actions again and returns the one caught
+// Gives the signals back the actions they had and returns the one caught
 // since CatchToneSignals, or 0.
 int ReleaseToneSignals();
 
