@@ -1,12 +1,15 @@
 #include "audio/pcm.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testing/pitch_estimate.h"
@@ -220,7 +223,9 @@ TEST(TestCardTest, DisconnectedCardEndsWithTheWriteError) {
   WriteCards(dir,
              Card(dir, "fast", "disconnect_after 10000") +
                  Card(dir, "paced", "realtime true disconnect_after 10000") +
-                 Card(dir, "draining", "realtime true disconnect_after 43500"));
+                 Card(dir, "draining", "realtime true disconnect_after 43500") +
+                 "pcm.recorded { type file slave.pcm paced file \"" + dir.path +
+                 "/paced.wav\" format wav }\n");
   for (const std::string name : {"fast", "paced", "draining"}) {
     RunResult run = RunLarkhorn(dir, {"440", "1", name});
     EXPECT_FALSE(run.hung) << name;
@@ -231,6 +236,11 @@ TEST(TestCardTest, DisconnectedCardEndsWithTheWriteError) {
     EXPECT_TRUE(Contains(CardLog(dir, name), "disconnect played="))
         << CardLog(dir, name);
   }
+  // The device is closed before the program ends: a recording keeps what
+  // reached it.
+  RunResult recorded = RunLarkhorn(dir, {"440", "1", "recorded"});
+  EXPECT_EQ(recorded.exitStatus, 1);
+  EXPECT_TRUE(WavSizesMatch(ReadFile(dir.path + "/paced.wav")));
 }
 
 // Cards with a fixed channel count other than two get the tone on every
@@ -259,7 +269,8 @@ TEST(TestCardTest, EveryChannelOfAnyCountCarriesTheTone) {
 TEST(TestCardTest, DeadCardsAndEndlessDrainsEnd) {
   TestDir dir;
   WriteCards(dir, Card(dir, "dead", "realtime true dead_after 10000") +
-                      Card(dir, "endless", "realtime true drain_hangs true"));
+                      Card(dir, "paced", "realtime true drain_hangs true") +
+                      Card(dir, "fast", "drain_hangs true"));
   RunResult dead = RunLarkhorn(dir, {"440", "1", "dead"});
   EXPECT_FALSE(dead.hung);
   EXPECT_EQ(dead.exitStatus, 1);
@@ -267,12 +278,34 @@ TEST(TestCardTest, DeadCardsAndEndlessDrainsEnd) {
   EXPECT_LE(Count(dead.out, "RX\n"), 10u) << dead.out;
   EXPECT_EQ(dead.err, "unable to write to pcm device: Broken pipe\n");
 
-  RunResult endless = RunLarkhorn(dir, {"440", "1", "endless"});
-  EXPECT_FALSE(endless.hung);
-  EXPECT_EQ(endless.exitStatus, 0);
-  EXPECT_EQ(endless.err, "");
-  EXPECT_EQ(Recorded(dir, "endless"),
-            ExpectedTone(440.0f, 44100, 44100, 25.0f));
+  // Run dry at the end, or still running with nothing left to play.
+  for (const char* name : {"paced", "fast"}) {
+    RunResult endless = RunLarkhorn(dir, {"440", "1", name});
+    EXPECT_FALSE(endless.hung) << name;
+    EXPECT_EQ(endless.exitStatus, 0) << name;
+    EXPECT_EQ(endless.err, "") << name;
+    EXPECT_EQ(Recorded(dir, name), ExpectedTone(440.0f, 44100, 44100, 25.0f))
+        << name;
+  }
+}
+
+// Stopped (Ctrl-Z) and continued, the tone plays on to its end: the time
+// the process was stopped is not time the device failed.
+TEST(TestCardTest, StoppedAndContinuedPlaysOn) {
+  TestDir dir;
+  WriteCards(dir, Card(dir, "card", "realtime true"));
+  RunExtras extras;
+  extras.whileRunning = [&dir](pid_t pid) {
+    WaitForBytes(dir.path + "/card.raw", 8820 * 6, pid);
+    kill(pid, SIGSTOP);
+    // The stop itself, longer than a failing device is given.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(pid, SIGCONT);
+  };
+  RunResult run = RunLarkhorn(dir, {"440", "2", "card"}, "", {}, extras);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Recorded(dir, "card"), ExpectedTone(440.0f, 44100, 88200, 25.0f));
 }
 
 // A card that stops taking frames without an error does not hang the

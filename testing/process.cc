@@ -12,8 +12,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "synth/tone.h"
 
@@ -54,6 +56,27 @@ std::string ReadFile(const std::string& path) {
   return contents.str();
 }
 
+void WaitForBytes(const std::string& path, size_t bytes, pid_t pid) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  struct stat info {};
+  while ((stat(path.c_str(), &info) != 0 || size_t(info.st_size) < bytes) &&
+         kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool WavSizesMatch(const std::string& bytes) {
+  auto le32 = [&](size_t at) {
+    uint32_t value = 0;
+    memcpy(&value, bytes.data() + at, 4);
+    return size_t(value);
+  };
+  return bytes.size() > 44 && bytes.compare(0, 4, "RIFF") == 0 &&
+         le32(4) == bytes.size() - 8 && bytes.compare(36, 4, "data") == 0 &&
+         le32(40) == bytes.size() - 44;
+}
+
 RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
                       const std::string& input,
                       const std::vector<std::string>& env,
@@ -88,6 +111,7 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
     if (terminal >= 0) close(terminal);
     for (int fd : extras.closed) close(fd);
+    for (int signal : extras.ignoredSignals) std::signal(signal, SIG_IGN);
     // A hang fails the test instead of stalling the suite: the alarm
     // survives exec, and its default action ends the process.
     alarm(kHangSeconds);

@@ -42,10 +42,11 @@ std::string RecordingDefault(const std::string& file);
 std::string TestCardType();
 
 // What a run may have besides its arguments and input: descriptors (of 0,
-// 1 and 2) closed before it starts, standard error on a pseudo-terminal,
-// and something to do while it runs, given its process id.
+// 1 and 2) closed and signals ignored before it starts, standard error on a
+// pseudo-terminal, and something to do while it runs, given its process id.
 struct RunExtras {
   std::vector<int> closed;
+  std::vector<int> ignoredSignals;
   bool stderrOnTerminal = false;
   std::function<void(pid_t)> whileRunning;
 };
@@ -60,6 +61,14 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
                       const RunExtras& extras = {});
 
 std::string ReadFile(const std::string& path);
+
+// Waits until the file at path holds at least bytes, or process pid has
+// ended, or 20 s have passed.
+void WaitForBytes(const std::string& path, size_t bytes, pid_t pid);
+
+// Whether bytes are a WAV file whose RIFF and data sizes count what it
+// holds, as ALSA's file plugin writes them when the device is closed.
+bool WavSizesMatch(const std::string& bytes);
 
 // Decodes interleaved S24_3LE frames of the given channel count; fails the
 // test if the channels differ or the size is not a whole number of frames.

@@ -149,12 +149,23 @@ SoundServer::SoundServer(ServerKind serverKind, const TestDir& dir)
   std::vector<std::string> argv;
   std::string socket;
   if (pipeWire) {
-    for (const std::string& made : {runtimeDir, config, config + "/pipewire",
-                                    config + "/pipewire/pipewire.conf.d"}) {
+    for (const std::string& made :
+         {runtimeDir, config, config + "/pipewire",
+          config + "/pipewire/pipewire.conf.d", config + "/wireplumber",
+          config + "/wireplumber/main.lua.d",
+          config + "/wireplumber/bluetooth.lua.d"}) {
       mkdir(made.c_str(), 0700);
     }
     std::ofstream(config + "/pipewire/pipewire.conf.d/larkhorn.conf")
         << kPipeWireConfig;
+    // The session manager must not take the machine's cards, cameras or
+    // Bluetooth devices: the null sink is all the server has.
+    std::ofstream(config + "/wireplumber/main.lua.d/51-larkhorn.lua")
+        << "alsa_monitor.enabled = false\n"
+           "v4l2_monitor.enabled = false\n"
+           "libcamera_monitor.enabled = false\n";
+    std::ofstream(config + "/wireplumber/bluetooth.lua.d/51-larkhorn.lua")
+        << "bluez_monitor.enabled = false\n";
     argv = {"dbus-run-session", "--", "sh", "-c", kPipeWireLaunch};
     socket = runtimeDir + "/pipewire-0";
     clientEnv = {"HOME=" + dir.path, "XDG_RUNTIME_DIR=" + runtimeDir};
