@@ -286,10 +286,13 @@ void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
     }
     if (result < 0 && Recover(pcm, result)) {
       lastError = result;
-      // The time a dead device gets counts from its first failure.
-      if (!failedSinceProgress) clock.waited = 0;
-      // A stream that fails again at once is not played: back off.
-      if (failedSinceProgress) Pause(kRetrySeconds);
+      if (failedSinceProgress) {
+        // A stream that fails again at once is not played: back off.
+        Pause(kRetrySeconds);
+      } else {
+        // The time a dead device gets counts from its first failure.
+        clock.waited = 0;
+      }
       failedSinceProgress = true;
     }
     const double limit = failedSinceProgress ? kDeadSeconds : kStallSeconds;
