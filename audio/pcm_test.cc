@@ -1,15 +1,12 @@
 #include "audio/pcm.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "testing/pitch_estimate.h"
@@ -287,25 +284,6 @@ TEST(TestCardTest, DeadCardsAndEndlessDrainsEnd) {
     EXPECT_EQ(Recorded(dir, name), ExpectedTone(440.0f, 44100, 44100, 25.0f))
         << name;
   }
-}
-
-// Stopped (Ctrl-Z) and continued, the tone plays on to its end: the time
-// the process was stopped is not time the device failed.
-TEST(TestCardTest, StoppedAndContinuedPlaysOn) {
-  TestDir dir;
-  WriteCards(dir, Card(dir, "card", "realtime true"));
-  RunExtras extras;
-  extras.whileRunning = [&dir](pid_t pid) {
-    WaitForBytes(dir.path + "/card.raw", 8820 * 6, pid);
-    kill(pid, SIGSTOP);
-    // The stop itself, longer than a failing device is given.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    kill(pid, SIGCONT);
-  };
-  RunResult run = RunLarkhorn(dir, {"440", "2", "card"}, "", {}, extras);
-  EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(Recorded(dir, "card"), ExpectedTone(440.0f, 44100, 88200, 25.0f));
 }
 
 // A card that stops taking frames without an error does not hang the
