@@ -30,7 +30,9 @@ TEST(PlayTest, WritesEveryFrameToBothChannels) {
     std::vector<uint8_t> packed = Ramp(frames);
     uint32_t rate = 44100;
     PcmDevice device = OpenPcm("file:'" + recording + "',raw", rate, 2);
-    PLAY(device, frames, packed.data());
+    ASSERT_TRUE(AllocateWriteBuffers(device));
+    EXPECT_EQ(PLAY(device, frames, packed.data()), 0);
+    ClosePcm(device);
     EXPECT_EQ(rate, 44100u);
 
     std::string expected;
