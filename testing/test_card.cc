@@ -265,27 +265,34 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io,
   if (card->disconnected) return -ENODEV;
   if (card->dead) return -EPIPE;
   const size_t sampleBytes = snd_pcm_format_physical_width(io->format) / 8;
-  std::vector<char> frames(size * io->channels * sampleBytes);
-  char* out = frames.data();
-  for (snd_pcm_uframes_t i = 0; i < size; ++i) {
-    for (unsigned c = 0; c < io->channels; ++c) {
-      const char* in = static_cast<const char*>(areas[c].addr) +
-                       (areas[c].first + areas[c].step * (offset + i)) / 8;
-      out = std::copy(in, in + sampleBytes, out);
-    }
-  }
-  if (card->recordFd >= 0 && write(card->recordFd, frames.data(),
-                                   frames.size()) != ssize_t(frames.size())) {
-    return -EIO;
-  }
+  const size_t frameBytes = io->channels * sampleBytes;
   if (card->periodInterrupts) {
     Log(card, "write at=%llu frames=%lu", (unsigned long long)card->queued,
         (unsigned long)size);
-    const size_t frameBytes = io->channels * sampleBytes;
-    for (snd_pcm_uframes_t i = 0; i < size; ++i) {
-      const char* frame = frames.data() + i * frameBytes;
-      card->sounding[(card->queued + i) % io->buffer_size] =
-          std::any_of(frame, frame + frameBytes, [](char b) { return b != 0; });
+  }
+  // In blocks, so that a card of many channels needs little memory.
+  const snd_pcm_uframes_t blockFrames =
+      std::max<snd_pcm_uframes_t>(1, 65536 / frameBytes);
+  std::vector<char> frames(std::min(size, blockFrames) * frameBytes);
+  for (snd_pcm_uframes_t done = 0; done < size; done += blockFrames) {
+    const snd_pcm_uframes_t count = std::min(blockFrames, size - done);
+    char* out = frames.data();
+    for (snd_pcm_uframes_t i = done; i < done + count; ++i) {
+      char* frame = out;
+      for (unsigned c = 0; c < io->channels; ++c) {
+        const char* in = static_cast<const char*>(areas[c].addr) +
+                         (areas[c].first + areas[c].step * (offset + i)) / 8;
+        out = std::copy(in, in + sampleBytes, out);
+      }
+      if (card->periodInterrupts) {
+        card->sounding[(card->queued + i) % io->buffer_size] =
+            std::any_of(frame, out, [](char b) { return b != 0; });
+      }
+    }
+    const ssize_t bytes = out - frames.data();
+    if (card->recordFd >= 0 &&
+        write(card->recordFd, frames.data(), bytes) != bytes) {
+      return -EIO;
     }
   }
   card->queued += size;
