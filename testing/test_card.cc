@@ -207,12 +207,10 @@ void UpdatePoll(TestCard* card) {
   if (card->xrun || card->disconnected || avail >= card->availMin) {
     when.it_value.tv_nsec = 1;
   } else if (card->periodInterrupts && card->running && !Stalled(card)) {
-    // The first interrupt with room enough, or the one that finds the
-    // card run dry.
-    const uint64_t roomAt = card->played + (card->availMin - avail);
-    const uint64_t wake =
-        std::min(BoundaryFrom(card, std::max(roomAt, card->played + 1)),
-                 BoundaryFrom(card, card->queued));
+    // The next period interrupt; poll_revents reports nothing to a program
+    // woken while less than avail_min is free, and ALSA's wait goes back to
+    // sleep.
+    const uint64_t wake = BoundaryFrom(card, card->played + 1);
     double seconds = card->startTime +
                      double(wake - card->playedAtStart) / card->io.rate - Now();
     seconds = std::max(seconds, 1e-9);
