@@ -60,12 +60,11 @@ bool PlayTone(ToneSettings& settings) {
   EraseCountdown(countdown);
   if (error < 0) {
     fprintf(stderr, "unable to write to pcm device: %s\n", PcmErrorText(error));
-    // Closing the device lets a recording through ALSA's file plugin keep
-    // what it got (its header is written at close).
-    ClosePcm(device);
-    exit(1);
   }
+  // Closing the device lets a recording through ALSA's file plugin keep what
+  // it got (its header is written at close), also after a failure.
   ClosePcm(device);
+  if (error < 0) exit(1);
   EndToneSignals(settings);
   return true;
 }

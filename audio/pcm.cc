@@ -163,7 +163,8 @@ long WaitForRoom(const PcmDevice& device) {
 // the tone's last part whole. 0 means wait.
 long FramesToWrite(long room, long remaining, long period, long sincePrepare) {
   if (remaining <= room) return remaining;
-  return (sincePrepare + room) / period * period - sincePrepare;
+  const long boundary = (sincePrepare + room) / period * period;
+  return std::max(boundary - sincePrepare, 0L);
 }
 
 // Writes frames [position, position + frames) and returns what the device
