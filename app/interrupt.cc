@@ -1,5 +1,6 @@
 #include "app/interrupt.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,52 +8,114 @@
 
 namespace {
 
-const int kToneSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Those that would end the program during a tone, and leave a recording
+// half written: a closed output pipe, an alarm, the user signals, as well as
+// the interactive and hang-up ones.
+const int kToneSignals[] = {SIGINT,  SIGTERM, SIGHUP, SIGPIPE,
+                            SIGALRM, SIGUSR1, SIGUSR2};
 const int kSignalCount = sizeof kToneSignals / sizeof kToneSignals[0];
+// A file-size limit makes the write fail instead, and that is reported.
+const int kIgnoredSignal = SIGXFSZ;
+// A device stuck inside the sound library never lets playback see a
+// signal: this long after the first, the program ends as a second would.
+const time_t kStuckSeconds = 1;
 
 volatile sig_atomic_t caughtSignal = 0;
 // The actions the signals had before, restored after the tone.
 struct sigaction previous[kSignalCount];
 bool caught[kSignalCount];
+struct sigaction previousIgnored;
+bool ignoring = false;
+
+// Fires kStuckSeconds after the first signal of a tone.
+timer_t stuckTimer;
+volatile sig_atomic_t timerArmed = 0;
+bool timerMade = false;
+
+// Ends the program now by the signal caught, as its default action does.
+void EndNow() {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigaction(caughtSignal, &action, nullptr);
+  raise(caughtSignal);  // delivered when the handler returns
+}
 
 // A second signal during the same tone ends the program at once, in case
 // playback is stuck inside the sound library and never sees the first.
 void Catch(int signal) {
   if (caughtSignal != 0) {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigaction(signal, &action, nullptr);
-    raise(signal);  // delivered when this handler returns
+    EndNow();
     return;
   }
   caughtSignal = signal;
+  if (timerMade) {
+    itimerspec when{};
+    when.it_value.tv_sec = kStuckSeconds;
+    timerArmed = 1;
+    timer_settime(stuckTimer, 0, &when, nullptr);
+  }
+}
+
+// The timer's signal: a late one, after the tone, does nothing.
+void Expire(int) {
+  if (timerArmed && caughtSignal != 0) EndNow();
+}
+
+int TimerSignal() { return SIGRTMIN; }
+
+// Makes the timer, its signal handled for the rest of the run so that a
+// late expiry never meets that signal's default action.
+void MakeStuckTimer(const sigset_t& mask) {
+  static bool handled = false;
+  if (!handled) {
+    struct sigaction action {};
+    action.sa_handler = Expire;
+    action.sa_mask = mask;
+    handled = sigaction(TimerSignal(), &action, nullptr) == 0;
+  }
+  sigevent event{};
+  event.sigev_notify = SIGEV_SIGNAL;
+  event.sigev_signo = TimerSignal();
+  timerMade =
+      handled && timer_create(CLOCK_MONOTONIC, &event, &stuckTimer) == 0;
 }
 
 }  // namespace
 
 void CatchToneSignals() {
   caughtSignal = 0;
+  timerArmed = 0;
   struct sigaction action {};
   action.sa_handler = Catch;
   sigemptyset(&action.sa_mask);
   for (int signal : kToneSignals) sigaddset(&action.sa_mask, signal);
+  sigaddset(&action.sa_mask, TimerSignal());
   // No SA_RESTART: sleeps and waits return early to see the signal.
   action.sa_flags = 0;
+  MakeStuckTimer(action.sa_mask);
   for (int i = 0; i < kSignalCount; ++i) {
     sigaction(kToneSignals[i], nullptr, &previous[i]);
     // A signal the caller ignores (nohup, a background job) stays ignored.
     caught[i] = previous[i].sa_handler != SIG_IGN;
     if (caught[i]) sigaction(kToneSignals[i], &action, nullptr);
   }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ignoring = sigaction(kIgnoredSignal, &ignore, &previousIgnored) == 0;
 }
 
 const volatile sig_atomic_t* ToneSignalFlag() { return &caughtSignal; }
 
 int ReleaseToneSignals() {
+  timerArmed = 0;
+  if (timerMade) timer_delete(stuckTimer);
+  timerMade = false;
   for (int i = 0; i < kSignalCount; ++i) {
     if (caught[i]) sigaction(kToneSignals[i], &previous[i], nullptr);
     caught[i] = false;
   }
+  if (ignoring) sigaction(kIgnoredSignal, &previousIgnored, nullptr);
+  ignoring = false;
   return caughtSignal;
 }
 

@@ -1,21 +1,24 @@
-// Signals while a tone plays. SIGINT, SIGTERM and SIGHUP are caught for the
-// length of a tone so that the device can be dropped and closed before the
-// program ends; in the console Ctrl-C stops only the tone.
+// Signals while a tone plays. SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGALRM,
+// SIGUSR1 and SIGUSR2 are caught for the length of a tone so that the device
+// can be dropped and closed before the program ends, and SIGXFSZ is ignored
+// so that a write past a file-size limit fails instead; in the console
+// Ctrl-C stops only the tone.
 #ifndef LARKHORN_APP_INTERRUPT_H_
 #define LARKHORN_APP_INTERRUPT_H_
 
 #include <csignal>
 
-// Catches SIGINT, SIGTERM and SIGHUP from now on, forgetting any caught
-// before; those the caller ignores stay ignored. A second one before
-// ReleaseToneSignals ends the program at once.
+// Catches those signals from now on, forgetting any caught before; those
+// the caller ignores stay ignored. A second one before ReleaseToneSignals,
+// or one second after the first, ends the program at once by the
+// first: playback may be stuck inside the sound library.
 void CatchToneSignals();
 
 // Nonzero once one of them has been caught: what playback checks.
 const volatile sig_atomic_t* ToneSignalFlag();
 
-// Gives the signals back the actions they had and returns the one caught
-// since CatchToneSignals, or 0.
+// Gives the signals back the actions they had, stops the one-second timer
+// and returns the one caught since CatchToneSignals, or 0.
 int ReleaseToneSignals();
 
 // Ends the process as the signal would have, standard output flushed.

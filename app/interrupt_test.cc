@@ -1,7 +1,14 @@
 // End to end: signals during a tone on the real-time test card.
 #include "app/interrupt.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "testing/process.h"
 
@@ -56,7 +63,12 @@ TEST(InterruptTest, SignalsEndTheProgramWithTheRecordingClosed) {
   for (const auto& [signal, input, args] :
        {std::tuple{SIGINT, "", std::vector<std::string>{"440", "10", "rec"}},
         std::tuple{SIGTERM, "s rec l 10 p x\n", std::vector<std::string>{}},
-        std::tuple{SIGHUP, "s rec l 10 p x\n", std::vector<std::string>{}}}) {
+        std::tuple{SIGHUP, "s rec l 10 p x\n", std::vector<std::string>{}},
+        std::tuple{SIGPIPE, "", std::vector<std::string>{"440", "10", "rec"}},
+        std::tuple{SIGALRM, "", std::vector<std::string>{"440", "10", "rec"}},
+        std::tuple{SIGUSR1, "s rec l 10 p x\n", std::vector<std::string>{}},
+        std::tuple{SIGUSR2, "",
+                   std::vector<std::string>{"440", "10", "rec"}}}) {
     TestDir dir;
     WriteCard(dir);
     RunResult run =
@@ -79,6 +91,53 @@ TEST(InterruptTest, IgnoredSignalsStayIgnored) {
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(MonoFromStereo24(ReadFile(dir.path + "/card.raw")),
             ExpectedTone(440.0f, 44100, 44100, 25.0f));
+}
+
+// Past a file-size limit the recording's write fails and is reported; the
+// file keeps a header that counts what it holds.
+TEST(InterruptTest, FileSizeLimitEndsWithTheWriteError) {
+  TestDir dir;
+  WriteAlsaConfig(dir, TestCardType() + "pcm.card { type larkhorn_test }\n" +
+                           "pcm.rec { type file slave.pcm card file \"" +
+                           dir.path + "/rec.wav\" format wav }\n");
+  RunExtras extras;
+  extras.fileSizeLimit = 100000;
+  RunResult run = RunLarkhorn(dir, {"440", "2", "rec"}, "", {}, extras);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.err.find("unable to write to pcm device: "), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(WavSizesMatch(ReadFile(dir.path + "/rec.wav")));
+}
+
+// A recording into a pipe that nobody reads blocks inside the sound
+// library: one signal still ends the program.
+TEST(InterruptTest, OneSignalEndsPlaybackStuckInTheLibrary) {
+  TestDir dir;
+  const std::string fifo = dir.path + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int capacity = fcntl(reader, F_GETPIPE_SZ);
+  WriteAlsaConfig(dir, TestCardType() + "pcm.card { type larkhorn_test }\n" +
+                           "pcm.stuck { type file slave.pcm card file \"" +
+                           fifo + "\" format raw }\n");
+  RunExtras extras;
+  extras.whileRunning = [reader, capacity](pid_t pid) {
+    // Once the pipe is full, every write of the recording blocks.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int queued = 0;
+    while (ioctl(reader, FIONREAD, &queued) == 0 && queued < capacity &&
+           kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, SIGTERM);
+  };
+  RunResult run = RunLarkhorn(dir, {"440", "10", "stuck"}, "", {}, extras);
+  close(reader);
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.signal, SIGTERM);
 }
 
 }  // namespace

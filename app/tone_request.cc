@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/countdown.h"
 #include "app/interrupt.h"
@@ -41,7 +42,7 @@ bool PlayTone(ToneSettings& settings) {
   const int32_t n = FrameCount(settings.sampleRate, settings.lengthSeconds);
 
   PackedBuffer packed = NewPackedBuffer(n);
-  if (!packed) {
+  if (!packed || !AllocateWriteBuffers(device)) {
     ClosePcm(device);
     fprintf(stderr, "not enough memory for a tone of %i frames\n", n);
     EndToneSignals(settings);
@@ -55,8 +56,15 @@ bool PlayTone(ToneSettings& settings) {
   control.stop = ToneSignalFlag();
   control.progress = UpdateCountdown;
   control.context = &countdown;
-  PLAY(device, n, packed.get(), control);
+  const int error = PLAY(device, n, packed.get(), control);
   EraseCountdown(countdown);
+  if (error < 0) {
+    fprintf(stderr, "unable to write to pcm device: %s\n", PcmErrorText(error));
+  }
+  // Closing the device lets a recording through ALSA's file plugin keep what
+  // it got (its header is written at close), also after a failure.
+  ClosePcm(device);
+  if (error < 0) exit(1);
   EndToneSignals(settings);
   return true;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <vector>
 
 namespace {
@@ -26,22 +27,21 @@ const double kRetrySeconds = 0.2;
 const double kMaxTurnSeconds = 0.5;
 // How long the played-out tail may take beyond the device's own delay.
 const double kPlayOutMarginSeconds = 1.0;
+// While the tail plays out, how often the device's delay is looked at.
+const double kPlayOutPollSeconds = 0.02;
+// A wait for room lasts two buffers' time and a little, and at most
+// kMaxWaitMs: ALSA restarts a wait that a signal interrupts, so a stop is
+// seen only between waits.
+const int kMaxWaitMs = 45;
+const int kWaitMarginMs = 2;
+const int kWaitBuffers = 2;
+
+const int kPeriodFrames = 1024;
+const int kBufferFrames = 2048;
 
 // A status line may stand on the terminal; what follows starts afresh.
 void ClearStatusLine() {
   if (isatty(STDERR_FILENO) == 1) fputs("\r\033[K", stderr);
-}
-
-// Closing the device lets a recording through ALSA's file plugin keep what
-// it got (its header is written at close).
-[[noreturn]] void FailWrite(snd_pcm_t* pcm, long err) {
-  fflush(stdout);
-  ClearStatusLine();
-  fprintf(stderr, "unable to write to pcm device: %s\n",
-          snd_strerror(static_cast<int>(err)));
-  snd_pcm_drop(pcm);
-  snd_pcm_close(pcm);
-  exit(1);
 }
 
 [[noreturn]] void FailSetUp(int err) {
@@ -60,11 +60,30 @@ void Pause(double seconds) {
   nanosleep(&pause, nullptr);
 }
 
-// Time spent waiting on a device that takes nothing; a turn of the loop
-// counts for at most kMaxTurnSeconds.
+// Silence behind every frame played: a card that runs past the last frame
+// written, at the end of a tone or in an underrun, then plays silence, not
+// an earlier part of the tone. A device that refuses it plays on without.
+void FillSilenceBehindPlayed(snd_pcm_t* pcm) {
+  std::vector<unsigned char> block(snd_pcm_sw_params_sizeof(), 0);
+  snd_pcm_sw_params_t* params =
+      reinterpret_cast<snd_pcm_sw_params_t*>(block.data());
+  snd_pcm_uframes_t boundary = 0;
+  if (snd_pcm_sw_params_current(pcm, params) < 0 ||
+      snd_pcm_sw_params_get_boundary(params, &boundary) < 0 ||
+      snd_pcm_sw_params_set_silence_threshold(pcm, params, 0) < 0 ||
+      snd_pcm_sw_params_set_silence_size(pcm, params, boundary) < 0) {
+    return;
+  }
+  snd_pcm_sw_params(pcm, params);
+}
+
+// Time spent waiting on a device that takes nothing, and the failure it
+// keeps repeating: what decides when the write loop gives up on it. A turn
+// of the loop counts for at most kMaxTurnSeconds.
 struct StallClock {
   double waited = 0;
   double turnStart = MonotonicSeconds();
+  long failure = 0;  // the last failure since frames were taken, or 0
 };
 
 void StartTurn(StallClock& clock) { clock.turnStart = MonotonicSeconds(); }
@@ -75,19 +94,40 @@ double EndTurn(StallClock& clock) {
   return clock.waited;
 }
 
-// Brings the stream back after err and tells whether it was re-prepared;
-// ends the process when it cannot be recovered.
-bool Recover(snd_pcm_t* pcm, long err) {
-  if (err == -EAGAIN || err == -EINTR) return false;
-  if (err == -EPIPE) {
+void FramesTaken(StallClock& clock) {
+  clock.waited = 0;
+  clock.failure = 0;
+}
+
+void Failed(StallClock& clock, long error) {
+  if (clock.failure != 0) {
+    // A stream that fails again at once is not played: back off.
+    Pause(kRetrySeconds);
+  } else {
+    // The time a dead device gets counts from its first failure.
+    clock.waited = 0;
+  }
+  clock.failure = error;
+}
+
+// The error to give up with once the device has had its time, or 0.
+long GiveUpError(const StallClock& clock) {
+  if (clock.failure != 0)
+    return clock.waited > kDeadSeconds ? clock.failure : 0;
+  return clock.waited > kStallSeconds ? -EIO : 0;
+}
+
+// Brings the stream back after an underrun (printing "RX") or a suspend by
+// preparing it again; returns the error it cannot be brought back from, or
+// 0.
+long Recover(snd_pcm_t* pcm, long error) {
+  if (error == -EPIPE) {
     ClearStatusLine();
     printf("RX\n");
-  } else if (err != -ESTRPIPE) {
-    FailWrite(pcm, err);
+  } else if (error != -ESTRPIPE) {
+    return error;
   }
-  int rc = snd_pcm_prepare(pcm);
-  if (rc < 0) FailWrite(pcm, rc);
-  return true;
+  return std::min(snd_pcm_prepare(pcm), 0);
 }
 
 // The error a stream's state stands for. Some plugins (plug over a sound
@@ -106,29 +146,47 @@ long StateError(snd_pcm_t* pcm) {
   }
 }
 
+// Waits until the device has room for a period, or a while; returns 0 or
+// the error the wait or the stream's state reports.
+long WaitForRoom(const PcmDevice& device) {
+  const unsigned long bufferMs =
+      1000 * device.bufferFrames / std::max<uint32_t>(device.rate, 1);
+  const int timeoutMs = static_cast<int>(std::min<unsigned long>(
+      kMaxWaitMs, kWaitMarginMs + kWaitBuffers * bufferMs));
+  const int rc = snd_pcm_wait(device.pcm, timeoutMs);
+  return rc < 0 ? rc : StateError(device.pcm);
+}
+
+// How many frames to write out of room free ones with remaining left:
+// whole periods, ending on a period boundary of a stream that has had
+// sincePrepare frames, so that each period interrupt finds a period free;
+// the tone's last part whole. 0 means wait.
+long FramesToWrite(long room, long remaining, long period, long sincePrepare) {
+  if (remaining <= room) return remaining;
+  const long boundary = (sincePrepare + room) / period * period;
+  return std::max(boundary - sincePrepare, 0L);
+}
+
 // Writes frames [position, position + frames) and returns what the device
 // took, or a negative error code.
 long WriteFrames(const PcmDevice& device, const uint8_t* packed,
-                 int32_t position, long frames,
-                 std::vector<void*>* channelPointers,
-                 std::vector<uint8_t>* chunk) {
+                 int32_t position, long frames) {
   const uint8_t* first = packed + kBytesPerSample * size_t(position);
   if (!device.interleaved) {
     // Every channel reads the same mono signal.
-    std::fill(channelPointers->begin(), channelPointers->end(),
+    void** pointers = device.channelPointers.get();
+    std::fill(pointers, pointers + device.channels,
               const_cast<uint8_t*>(first));
-    return snd_pcm_writen(device.pcm, channelPointers->data(), frames);
+    return snd_pcm_writen(device.pcm, pointers, frames);
   }
-  const size_t frameBytes = kBytesPerSample * size_t(device.channels);
-  frames = std::min<long>(frames, long(chunk->size() / frameBytes));
-  uint8_t* out = chunk->data();
+  uint8_t* out = device.interleavedFrames.get();
   for (long i = 0; i < frames; ++i) {
     for (int32_t c = 0; c < device.channels; ++c) {
       out = std::copy(first + kBytesPerSample * i,
                       first + kBytesPerSample * (i + 1), out);
     }
   }
-  return snd_pcm_writei(device.pcm, chunk->data(), frames);
+  return snd_pcm_writei(device.pcm, device.interleavedFrames.get(), frames);
 }
 
 bool Stopped(const PlayControl& control) {
@@ -139,35 +197,80 @@ void Report(const PlayControl& control, double secondsLeft) {
   if (control.progress) control.progress(secondsLeft, control.context);
 }
 
-bool Disconnected(snd_pcm_t* pcm) {
-  return snd_pcm_state(pcm) == SND_PCM_STATE_DISCONNECTED;
+// Writes the n frames as the device makes room. Returns 0 once all are
+// written or a stop is seen, else the error to give up with.
+long WriteTone(const PcmDevice& device, int32_t n, const uint8_t* packed,
+               const PlayControl& control) {
+  snd_pcm_t* pcm = device.pcm;
+  const long period = long(device.periodFrames);
+  int32_t position = 0;
+  long sincePrepare = 0;  // frames written since the stream was prepared
+  StallClock clock;
+  while (position < n && !Stopped(control)) {
+    StartTurn(clock);
+    const long remaining = n - position;
+    long error = 0;
+    const snd_pcm_sframes_t room = snd_pcm_avail(pcm);
+    if (room < 0) {
+      error = room;
+    } else {
+      const long queued = std::max(long(device.bufferFrames) - room, 0L);
+      Report(control, double(remaining + queued) / device.rate);
+      // After an underrun room may count more than the buffer holds.
+      const long frames =
+          FramesToWrite(std::min(long(room), long(device.bufferFrames)),
+                        remaining, period, sincePrepare);
+      if (frames == 0) {
+        error = WaitForRoom(device);
+      } else {
+        const long taken = WriteFrames(device, packed, position, frames);
+        if (taken > 0) {
+          position += static_cast<int32_t>(taken);
+          sincePrepare += taken;
+          FramesTaken(clock);
+          continue;
+        }
+        error = taken;
+      }
+    }
+    if (error < 0 && error != -EAGAIN && error != -EINTR) {
+      const long lost = Recover(pcm, error);
+      if (lost < 0) return lost;
+      sincePrepare = 0;
+      Failed(clock, error);
+    }
+    EndTurn(clock);
+    const long giveUp = GiveUpError(clock);
+    if (giveUp < 0) return giveUp;
+  }
+  return 0;
 }
 
 // Waits, within a bound, until what was written has played: once the
 // device's delay and a margin have passed it is given up, and dropped at
 // close. snd_pcm_drain is not used: some plugins' drains never return once
-// their stream has run dry, whatever the blocking mode. False when control
-// stopped it.
-bool WaitPlayedOut(const PcmDevice& device, const PlayControl& control) {
+// their stream has run dry, whatever the blocking mode. Returns 0 when done
+// or stopped, else the error that lost the last frames.
+long WaitPlayedOut(const PcmDevice& device, const PlayControl& control) {
   snd_pcm_t* pcm = device.pcm;
   const double rate = std::max<uint32_t>(device.rate, 1);
   StallClock clock;
   double limit = -1;
   for (;;) {
     StartTurn(clock);
-    if (Stopped(control)) return false;
+    if (Stopped(control)) return 0;
     snd_pcm_sframes_t delay = 0;
     const int rc = snd_pcm_delay(pcm, &delay);
     // A device that vanishes while the last frames play out has lost them;
     // one that has run dry has played everything written.
-    if (Disconnected(pcm)) FailWrite(pcm, -ENODEV);
-    if (rc == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN) return true;
-    if (rc < 0) FailWrite(pcm, rc);
-    if (delay <= 0) return true;
+    if (snd_pcm_state(pcm) == SND_PCM_STATE_DISCONNECTED) return -ENODEV;
+    if (rc == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN) return 0;
+    if (rc < 0) return rc;
+    if (delay <= 0) return 0;
     if (limit < 0) limit = delay / rate + kPlayOutMarginSeconds;
     Report(control, delay / rate);
-    Pause(std::min(0.02, delay / rate));
-    if (EndTurn(clock) > limit) return true;
+    Pause(std::min(kPlayOutPollSeconds, delay / rate));
+    if (EndTurn(clock) > limit) return 0;
   }
 }
 
@@ -212,8 +315,8 @@ PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
   }
   const uint32_t requestedRate = sampleRate;
   unsigned int rate = sampleRate;
-  snd_pcm_uframes_t periodFrames = 1024;
-  snd_pcm_uframes_t bufferFrames = 2048;
+  snd_pcm_uframes_t periodFrames = kPeriodFrames;
+  snd_pcm_uframes_t bufferFrames = kBufferFrames;
   snd_pcm_hw_params_set_rate_near(pcm, params, &rate, nullptr);
   snd_pcm_hw_params_set_period_size_near(pcm, params, &periodFrames, nullptr);
   snd_pcm_hw_params_set_buffer_size_near(pcm, params, &bufferFrames);
@@ -229,6 +332,7 @@ PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
   device.rate = rate;
   device.periodFrames = std::max<snd_pcm_uframes_t>(periodFrames, 1);
   device.bufferFrames = std::max<snd_pcm_uframes_t>(bufferFrames, 1);
+  FillSilenceBehindPlayed(pcm);
   sampleRate = rate;
   if (rate != requestedRate) {
     printf(
@@ -240,73 +344,35 @@ PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
   return device;
 }
 
-void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
-          const PlayControl& control) {
-  snd_pcm_t* pcm = device.pcm;
-  std::vector<uint8_t> chunk;
+bool AllocateWriteBuffers(PcmDevice& device) {
+  const size_t channels = size_t(device.channels);
   if (device.interleaved) {
-    chunk.resize(device.bufferFrames * kBytesPerSample *
-                 size_t(device.channels));
+    device.interleavedFrames.reset(
+        new (std::nothrow)
+            uint8_t[device.bufferFrames * kBytesPerSample * channels]);
+    return device.interleavedFrames != nullptr;
   }
-  std::vector<void*> channelPointers(device.channels);
-  // Wake once a period is free, not for every few frames. The timeout
-  // bounds how long a silent device is waited for at a time, and so how late
-  // a stop is seen: ALSA restarts a wait that a signal interrupts.
-  const int waitMs = static_cast<int>(std::min<unsigned long>(
-      45, 2 + 2000 * device.bufferFrames / std::max<uint32_t>(device.rate, 1)));
-
-  int32_t position = 0;
-  StallClock clock;
-  long lastError = -EIO;
-  bool failedSinceProgress = false;
-  bool stopped = false;
-  while (position < n && !(stopped = Stopped(control))) {
-    StartTurn(clock);
-    const long remaining = n - position;
-    // Frames the device took, 0 for none yet, or a negative error code.
-    long result = snd_pcm_avail(pcm);
-    if (result >= 0) {
-      const long queued = std::max(long(device.bufferFrames) - result, 0L);
-      Report(control, double(remaining + queued) / device.rate);
-    }
-    if (result >= 0 &&
-        result < std::min<long>(remaining, long(device.periodFrames))) {
-      result = std::min(snd_pcm_wait(pcm, waitMs), 0);
-      if (result == 0) result = StateError(pcm);
-    } else if (result > 0) {
-      result =
-          WriteFrames(device, packed, position, std::min(result, remaining),
-                      &channelPointers, &chunk);
-    }
-    if (result > 0) {
-      position += static_cast<int32_t>(result);
-      clock.waited = 0;
-      failedSinceProgress = false;
-      continue;
-    }
-    if (result < 0 && Recover(pcm, result)) {
-      lastError = result;
-      if (failedSinceProgress) {
-        // A stream that fails again at once is not played: back off.
-        Pause(kRetrySeconds);
-      } else {
-        // The time a dead device gets counts from its first failure.
-        clock.waited = 0;
-      }
-      failedSinceProgress = true;
-    }
-    const double limit = failedSinceProgress ? kDeadSeconds : kStallSeconds;
-    if (EndTurn(clock) > limit)
-      FailWrite(pcm, failedSinceProgress ? lastError : -EIO);
-  }
-  fflush(stdout);
-  if (!stopped && n > 0) stopped = !WaitPlayedOut(device, control);
-  // What is still queued of a stopped tone is not played.
-  if (stopped) snd_pcm_drop(pcm);
-  ClosePcm(device);
+  device.channelPointers.reset(new (std::nothrow) void*[channels]);
+  return device.channelPointers != nullptr;
 }
+
+int PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
+         const PlayControl& control) {
+  long error = WriteTone(device, n, packed, control);
+  fflush(stdout);
+  if (error == 0 && !Stopped(control) && n > 0) {
+    error = WaitPlayedOut(device, control);
+  }
+  // What is still queued of a stopped tone is not played.
+  if (error < 0 || Stopped(control)) snd_pcm_drop(device.pcm);
+  return static_cast<int>(error);
+}
+
+const char* PcmErrorText(int error) { return snd_strerror(error); }
 
 void ClosePcm(PcmDevice& device) {
   if (device.pcm) snd_pcm_close(device.pcm);
   device.pcm = nullptr;
+  device.interleavedFrames.reset();
+  device.channelPointers.reset();
 }

@@ -1,11 +1,12 @@
 // Playback of one packed tone on an ALSA PCM device. The device is opened
 // and configured first, so that the tone can be made at the rate it runs at,
-// then the tone is played and the device closed.
+// then the tone is played, and the device closed by whoever opened it.
 #ifndef LARKHORN_AUDIO_PCM_H_
 #define LARKHORN_AUDIO_PCM_H_
 
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 typedef struct _snd_pcm snd_pcm_t;
@@ -18,15 +19,23 @@ struct PcmDevice {
   uint32_t rate = 0;
   unsigned long periodFrames = 0;
   unsigned long bufferFrames = 0;
+  // What writes are made from besides the tone: a buffer's worth of
+  // interleaved frames, or a pointer per channel.
+  std::unique_ptr<uint8_t[]> interleavedFrames;
+  std::unique_ptr<void*[]> channelPointers;
 };
 
 // Opens deviceName and configures signed 24-bit (3-byte) playback with the
 // given channel count, or the nearest one the device takes, at sampleRate or
-// the rate nearest it. sampleRate comes back as the device's rate, after a
-// warning on standard output when it differs. A device that cannot be opened
-// or configured ends the process with status 1 after a message.
+// the rate nearest it, with silence filled in behind what the device has
+// played. sampleRate comes back as the device's rate, after a warning on
+// standard output when it differs. A device that cannot be opened or
+// configured ends the process with status 1 after a message.
 PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
                   int32_t channels);
+
+// Gets the memory PLAY writes from; false when it cannot be had.
+bool AllocateWriteBuffers(PcmDevice& device);
 
 // What playback consults as it goes. stop, once nonzero (it is set from a
 // signal handler), ends the tone at once and drops what is queued; progress,
@@ -37,13 +46,18 @@ struct PlayControl {
   void* context = nullptr;
 };
 
-// Writes all n frames of packed to every channel of the device, lets them
-// play out and closes it. A device that fails, or stops taking frames, ends
-// the process with status 1 after a message.
-void PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
-          const PlayControl& control = {});
+// Writes all n frames of packed to every channel of the device, in whole
+// periods but for the tone's last part, and waits until they have played.
+// Prints "RX" for each underrun, and goes on. Returns 0, or the negative
+// ALSA error code of a device that failed or stopped taking frames, its
+// stream dropped. The device must have its write buffers.
+int PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
+         const PlayControl& control = {});
 
-// Closes the device without playing anything.
+// What a negative ALSA error code says.
+const char* PcmErrorText(int error);
+
+// Closes the device, dropping what it has not played.
 void ClosePcm(PcmDevice& device);
 
 #endif  // LARKHORN_AUDIO_PCM_H_

@@ -30,7 +30,9 @@ TEST(PlayTest, WritesEveryFrameToBothChannels) {
     std::vector<uint8_t> packed = Ramp(frames);
     uint32_t rate = 44100;
     PcmDevice device = OpenPcm("file:'" + recording + "',raw", rate, 2);
-    PLAY(device, frames, packed.data());
+    ASSERT_TRUE(AllocateWriteBuffers(device));
+    EXPECT_EQ(PLAY(device, frames, packed.data()), 0);
+    ClosePcm(device);
     EXPECT_EQ(rate, 44100u);
 
     std::string expected;
@@ -296,6 +298,46 @@ TEST(TestCardTest, StalledCardEndsWithAnError) {
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(run.out, kA440);
   EXPECT_EQ(run.err, "unable to write to pcm device: Input/output error\n");
+}
+
+// On a card paced by its period interrupts, every write but the tone's last
+// ends on a period boundary, so that each interrupt finds a period free; and
+// whatever the card plays past the frames written, at the end of the tone
+// or in an underrun, is silence. 82.41 Hz ends its whole cycles before the
+// last frame; 44100 frames are no whole number of periods.
+TEST(TestCardTest, PeriodInterruptCardGetsWholePeriodsAndNoStaleSound) {
+  TestDir dir;
+  WriteCards(dir, Card(dir, "a440", "period_interrupts true") +
+                      Card(dir, "e82", "period_interrupts true") +
+                      Card(dir, "underrun",
+                           "period_interrupts true underrun_after 20000"));
+  for (const auto& [name, frequency] :
+       {std::pair{"a440", "440"}, std::pair{"e82", "82.41"},
+        std::pair{"underrun", "440"}}) {
+    RunResult run = RunLarkhorn(dir, {frequency, "1", name});
+    EXPECT_EQ(run.exitStatus, 0) << name;
+    EXPECT_EQ(run.err, "") << name;
+    EXPECT_EQ(Recorded(dir, name),
+              ExpectedTone(std::stof(frequency), 44100, 44100, 25.0f))
+        << name;
+    const std::string log = CardLog(dir, name);
+    std::vector<long> starts;
+    for (size_t at = log.find("write at="); at != std::string::npos;
+         at = log.find("write at=", at + 1)) {
+      starts.push_back(std::stol(log.substr(at + 9)));
+    }
+    ASSERT_GE(starts.size(), 2u) << log;
+    EXPECT_EQ(std::count_if(starts.begin(), starts.end() - 1,
+                            [](long start) { return start % 1024 != 0; }),
+              0)
+        << name << "\n"
+        << log;
+    EXPECT_TRUE(Contains(log, " sounding=0\n")) << log;
+  }
+  EXPECT_TRUE(Contains(CardLog(dir, "underrun"), "underrun played="))
+      << CardLog(dir, "underrun");
+  EXPECT_FALSE(Contains(CardLog(dir, "underrun"), "written=0 "))
+      << CardLog(dir, "underrun");
 }
 
 TEST(TestCardTest, RealTimeCardPlaysTheWholeToneInRealTime) {

@@ -2,19 +2,31 @@
 # CPU time and voluntary context switches of playing a 10 s tone, beside
 # aplay playing the same tone with the same period (1024) and buffer (2048):
 # on the real-time test card, and on a private PulseAudio server when one is
-# installed. A benchmark: it reports figures, it does not pass or fail.
-# Usage: bench/playback.sh [larkhorn binary]   (default: builds build/larkhorn)
+# installed. Then underruns and stale frames (played past the last frame
+# written; "sounding" counts those not silent) on the test card paced by
+# period interrupts as real cards are, idle and beside two CPU-bound
+# processes. A benchmark: it reports figures, it does not pass or fail.
+# Usage: bench/playback.sh [larkhorn binary...]   (default: builds
+# build/larkhorn). Several binaries, e.g. before and after a change, are
+# measured side by side.
 # RUNS=n sets how many runs of each are averaged (default 3).
 set -e
 cd "$(dirname "$0")/.."
 tools/install-deps time alsa-utils >/dev/null
 ./build.sh >/dev/null
-binary=${1:-build/larkhorn}
+binaries=("$@")
+[ ${#binaries[@]} -eq 0 ] && binaries=(build/larkhorn)
 runs=${RUNS:-3}
 seconds=10
 scratch=$(mktemp -d)
 server=""
+hogs=()
+stop_hogs() {
+  for pid in "${hogs[@]}"; do kill "$pid" 2>/dev/null || true; done
+  hogs=()
+}
 cleanup() {
+  stop_hogs
   [ -n "$server" ] && kill "$server" 2>/dev/null
   rm -rf "$scratch"
 }
@@ -25,36 +37,73 @@ mkdir -p "$scratch/alsa" "$XDG_RUNTIME_DIR"
 cat >"$scratch/alsa/asoundrc" <<CONF
 pcm_type.larkhorn_test { lib "$PWD/build/libasound_module_pcm_larkhorn_test.so" }
 pcm.card { type larkhorn_test realtime true }
+pcm.periods { type larkhorn_test period_interrupts true log "$scratch/card.log" }
 CONF
 tone=$scratch/tone.wav
-"$binary" 440 $seconds "file:$tone,wav" >/dev/null
+"${binaries[0]}" 440 $seconds "file:$tone,wav" >/dev/null
 
-# Sums user+system seconds and voluntary switches over the runs of "$@".
+# Runs "$@" $runs times and prints the sums of: user+system seconds,
+# voluntary switches, underruns reported, frames played past the last one
+# written, and how many of those were not silent.
 measure() {
-  local cpu=0 switches=0 user sys vol
+  local cpu=0 switches=0 underruns=0 past=0 sounding=0 user sys vol
   for ((i = 0; i < runs; i++)); do
-    /usr/bin/time -f '%U %S %w' -o "$scratch/time" "$@" >/dev/null 2>&1
+    rm -f "$scratch/card.log"
+    /usr/bin/time -f '%U %S %w' -o "$scratch/time" "$@" >"$scratch/out" \
+      2>"$scratch/err" || true
     read -r user sys vol <"$scratch/time"
     cpu=$(awk -v a="$cpu" -v u="$user" -v s="$sys" 'BEGIN { print a + u + s }')
     switches=$((switches + vol))
+    # larkhorn prints RX, aplay "underrun!!!".
+    underruns=$((underruns + $(cat "$scratch/out" "$scratch/err" |
+      grep -c -e '^RX$' -e 'underrun!!!' || true)))
+    if [ -f "$scratch/card.log" ]; then
+      read -r p s < <(sed -n 's/.*written=\([0-9]*\) sounding=\([0-9]*\)/\1 \2/p' \
+        "$scratch/card.log")
+      past=$((past + ${p:-0}))
+      sounding=$((sounding + ${s:-0}))
+    fi
   done
-  echo "$cpu $switches"
+  echo "$cpu $switches $underruns $past $sounding"
 }
 
+aplay_on() {
+  echo aplay -q -D "$1" --period-size=1024 --buffer-size=2048 "$tone"
+}
+
+# CPU and switches of each binary and of aplay on a device.
 report() {
-  local device=$1
-  read -r lcpu lsw < <(measure "$binary" 440 $seconds "$device")
-  read -r acpu asw < <(measure aplay -q -D "$device" --period-size=1024 \
-    --buffer-size=2048 "$tone")
-  awk -v d="$device" -v n="$runs" -v lc="$lcpu" -v ls="$lsw" -v ac="$acpu" \
-    -v as="$asw" 'BEGIN {
-      printf "%-12s %8.3f %8d %8.3f %8d %7.2f %7.2f\n", d, lc / n, ls / n,
-        ac / n, as / n, lc / ac, ls / as }'
+  local device=$1 label=$2 binary
+  read -r acpu asw _ < <(measure $(aplay_on "$device"))
+  for binary in "${binaries[@]}"; do
+    read -r lcpu lsw _ < <(measure "$binary" 440 $seconds "$device")
+    awk -v d="$label" -v b="$binary" -v n="$runs" -v lc="$lcpu" -v ls="$lsw" \
+      -v ac="$acpu" -v as="$asw" 'BEGIN {
+        printf "%-12s %-28s %8.3f %8d %8.3f %8d %7.2f %7.2f\n", d, b, lc / n,
+          ls / n, ac / n, as / n, lc / ac, ls / as }'
+  done
 }
 
-printf '%-12s %8s %8s %8s %8s %7s %7s\n' device cpu_s vcsw aplay_s aplay_sw \
-  x_cpu x_vcsw
-report card
+# Underruns and stale frames, per run, on the period-interrupt card.
+report_periods() {
+  local label=$1 player
+  for player in aplay "${binaries[@]}"; do
+    if [ "$player" = aplay ]; then
+      read -r cpu sw under past sounding < <(measure $(aplay_on periods))
+    else
+      read -r cpu sw under past sounding < <(measure "$player" 440 $seconds \
+        periods)
+    fi
+    awk -v d="$label" -v b="$player" -v n="$runs" -v c="$cpu" -v s="$sw" \
+      -v u="$under" -v p="$past" -v q="$sounding" 'BEGIN {
+        printf "%-12s %-28s %8.1f %8.1f %8.1f %8.3f %8d\n", d, b, u / n,
+          p / n, q / n, c / n, s / n }'
+  done
+}
+
+printf '%-12s %-28s %8s %8s %8s %8s %7s %7s\n' device binary cpu_s vcsw \
+  aplay_s aplay_sw x_cpu x_vcsw
+report card card
 if command -v pulseaudio >/dev/null; then
   printf '%s\n' \
     "load-module module-native-protocol-unix socket=$scratch/native auth-anonymous=1" \
@@ -69,7 +118,18 @@ if command -v pulseaudio >/dev/null; then
     [ -S "$scratch/native" ] && break
     sleep 0.1
   done
-  report pulse
+  report pulse pulse
 else
   echo "pulse: PulseAudio is not installed"
 fi
+
+echo
+printf '%-12s %-28s %8s %8s %8s %8s %8s\n' periods player underruns \
+  past sounding cpu_s vcsw
+report_periods idle
+for _ in 1 2; do
+  (while :; do :; done) &
+  hogs+=($!)
+done
+report_periods "2 busy"
+stop_hogs

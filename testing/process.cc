@@ -112,6 +112,11 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     if (terminal >= 0) close(terminal);
     for (int fd : extras.closed) close(fd);
     for (int signal : extras.ignoredSignals) std::signal(signal, SIG_IGN);
+    if (extras.fileSizeLimit >= 0) {
+      const rlimit limit = {rlim_t(extras.fileSizeLimit),
+                            rlim_t(extras.fileSizeLimit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     // A hang fails the test instead of stalling the suite: the alarm
     // survives exec, and its default action ends the process.
     alarm(kHangSeconds);

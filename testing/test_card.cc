@@ -1,7 +1,9 @@
 // A test sound card: an ALSA I/O plugin (type larkhorn_test) that accepts
 // the accesses, formats, channel counts and rates its configuration names,
 // plays at once or in real time, injects device faults, records every frame
-// it receives and logs what it saw. Tests load it through their own ALSA
+// it receives and logs what it saw. With period_interrupts it paces itself as
+// a real card's interrupts do, and plays on past the last frame written until
+// it notices. Tests load it through their own ALSA
 // configuration:
 //
 //   pcm_type.larkhorn_test {
@@ -33,6 +35,7 @@ struct TestCard {
 
   // Options, read from the configuration.
   bool realtime = false;
+  bool periodInterrupts = false;
   long long underrunAfter = -1;
   long long disconnectAfter = -1;
   long long stallAfter = -1;
@@ -59,6 +62,14 @@ struct TestCard {
 
   snd_pcm_uframes_t availMin = 1;
   snd_pcm_uframes_t boundary = 1;
+
+  // With period_interrupts: whether each frame of the ring buffer is not
+  // silent, whether the program asked for silence behind the played frames,
+  // and what was played past the last frame written.
+  std::vector<uint8_t> sounding;
+  bool silenceFill = false;
+  uint64_t playedPast = 0;
+  uint64_t playedPastSounding = 0;
   int timerFd = -1;  // the poll descriptor: readable when the card has news
 };
 
@@ -97,6 +108,32 @@ snd_pcm_uframes_t Avail(const TestCard* card) {
   return card->io.buffer_size - (card->queued - card->played);
 }
 
+// The first period boundary, counted from the stream's start, at or after
+// frame.
+uint64_t BoundaryFrom(const TestCard* card, uint64_t frame) {
+  const uint64_t period = card->io.period_size;
+  if (frame <= card->playedAtStart) return card->playedAtStart;
+  return card->playedAtStart +
+         (frame - card->playedAtStart + period - 1) / period * period;
+}
+
+// Plays frames [from, to) of the ring buffer, as a card's DMA does once it
+// has passed the last frame written.
+void PlayPast(TestCard* card, uint64_t from, uint64_t to) {
+  for (uint64_t frame = from; frame < to; ++frame) {
+    ++card->playedPast;
+    card->playedPastSounding += card->sounding[frame % card->io.buffer_size];
+  }
+}
+
+// What the kernel's silence fill does: played frames become silence.
+void Played(TestCard* card, uint64_t from, uint64_t to) {
+  if (!card->silenceFill) return;
+  for (uint64_t frame = from; frame < to; ++frame) {
+    card->sounding[frame % card->io.buffer_size] = 0;
+  }
+}
+
 // Moves the play position to where the clock (or, without real time, the
 // queue) says, and applies the faults that position reaches.
 void Advance(TestCard* card) {
@@ -107,12 +144,18 @@ void Advance(TestCard* card) {
   if (!card->running || card->xrun || card->disconnected) return;
   uint64_t target = card->queued;
   bool late = false;
+  // Where the card stops when it runs dry: with period interrupts, at the
+  // interrupt (or position query) that notices.
+  uint64_t noticed = card->queued;
   if (card->realtime) {
     uint64_t clock = card->playedAtStart +
                      uint64_t((Now() - card->startTime) * card->io.rate);
     // A real card that runs dry while running underruns.
     late = clock > card->queued && card->io.state == SND_PCM_STATE_RUNNING;
     target = std::min(clock, card->queued);
+    if (card->periodInterrupts && clock > card->queued) {
+      noticed = std::min(clock, BoundaryFrom(card, card->queued));
+    }
   }
   if (card->stallAfter >= 0 &&
       card->playedBefore + target > uint64_t(card->stallAfter)) {
@@ -126,6 +169,8 @@ void Advance(TestCard* card) {
     target = card->queued;
     late = true;
     card->underrunDone = true;
+    // Its interrupt comes late: half a period plays on.
+    noticed = card->queued + card->io.period_size / 2;
   }
   if (card->disconnectAfter >= 0 &&
       card->playedBefore + target >= uint64_t(card->disconnectAfter)) {
@@ -134,7 +179,14 @@ void Advance(TestCard* card) {
         std::min<uint64_t>(target, card->disconnectAfter - card->playedBefore));
     card->disconnected = true;
   }
+  Played(card, card->played, std::max(card->played, target));
   card->played = std::max(card->played, target);
+  if (card->periodInterrupts && noticed > card->queued) {
+    PlayPast(card, card->queued, noticed);
+    // Stopped until prepared again.
+    card->running = false;
+    late = late || card->io.state == SND_PCM_STATE_RUNNING;
+  }
   if (card->deadAfter >= 0 && PlayedTotal(card) >= uint64_t(card->deadAfter)) {
     card->dead = late = true;
   }
@@ -154,6 +206,17 @@ void UpdatePoll(TestCard* card) {
   const snd_pcm_uframes_t avail = Avail(card);
   if (card->xrun || card->disconnected || avail >= card->availMin) {
     when.it_value.tv_nsec = 1;
+  } else if (card->periodInterrupts && card->running && !Stalled(card)) {
+    // The next period interrupt; poll_revents reports nothing to a program
+    // woken while less than avail_min is free, and ALSA's wait goes back to
+    // sleep.
+    const uint64_t wake = BoundaryFrom(card, card->played + 1);
+    double seconds = card->startTime +
+                     double(wake - card->playedAtStart) / card->io.rate - Now();
+    seconds = std::max(seconds, 1e-9);
+    when.it_value.tv_sec = time_t(seconds);
+    when.it_value.tv_nsec =
+        std::max(1L, long((seconds - floor(seconds)) * 1e9));
   } else if (card->realtime && card->running && !Stalled(card)) {
     double seconds = double(card->availMin - avail) / card->io.rate;
     when.it_value.tv_sec = time_t(seconds);
@@ -200,18 +263,35 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io,
   if (card->disconnected) return -ENODEV;
   if (card->dead) return -EPIPE;
   const size_t sampleBytes = snd_pcm_format_physical_width(io->format) / 8;
-  std::vector<char> frames(size * io->channels * sampleBytes);
-  char* out = frames.data();
-  for (snd_pcm_uframes_t i = 0; i < size; ++i) {
-    for (unsigned c = 0; c < io->channels; ++c) {
-      const char* in = static_cast<const char*>(areas[c].addr) +
-                       (areas[c].first + areas[c].step * (offset + i)) / 8;
-      out = std::copy(in, in + sampleBytes, out);
-    }
+  const size_t frameBytes = io->channels * sampleBytes;
+  if (card->periodInterrupts) {
+    Log(card, "write at=%llu frames=%lu", (unsigned long long)card->queued,
+        (unsigned long)size);
   }
-  if (card->recordFd >= 0 && write(card->recordFd, frames.data(),
-                                   frames.size()) != ssize_t(frames.size())) {
-    return -EIO;
+  // In blocks, so that a card of many channels needs little memory.
+  const snd_pcm_uframes_t blockFrames =
+      std::max<snd_pcm_uframes_t>(1, 65536 / frameBytes);
+  std::vector<char> frames(std::min(size, blockFrames) * frameBytes);
+  for (snd_pcm_uframes_t done = 0; done < size; done += blockFrames) {
+    const snd_pcm_uframes_t count = std::min(blockFrames, size - done);
+    char* out = frames.data();
+    for (snd_pcm_uframes_t i = done; i < done + count; ++i) {
+      char* frame = out;
+      for (unsigned c = 0; c < io->channels; ++c) {
+        const char* in = static_cast<const char*>(areas[c].addr) +
+                         (areas[c].first + areas[c].step * (offset + i)) / 8;
+        out = std::copy(in, in + sampleBytes, out);
+      }
+      if (card->periodInterrupts) {
+        card->sounding[(card->queued + i) % io->buffer_size] =
+            std::any_of(frame, out, [](char b) { return b != 0; });
+      }
+    }
+    const ssize_t bytes = out - frames.data();
+    if (card->recordFd >= 0 &&
+        write(card->recordFd, frames.data(), bytes) != bytes) {
+      return -EIO;
+    }
   }
   card->queued += size;
   card->received += size;
@@ -253,6 +333,9 @@ int Prepare(snd_pcm_ioplug_t* io) {
   card->playedBefore += card->played;
   card->queued = card->played = 0;
   card->running = card->xrun = false;
+  if (card->silenceFill) {
+    std::fill(card->sounding.begin(), card->sounding.end(), 0);
+  }
   UpdatePoll(card);
   return 0;
 }
@@ -289,6 +372,7 @@ int HwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*) {
   if (card->hwParamsError) return -card->hwParamsError;
   card->availMin = io->period_size;
   card->boundary = io->buffer_size;
+  card->sounding.assign(io->buffer_size, 0);
   while (card->boundary * 2 <= LONG_MAX - io->buffer_size) card->boundary *= 2;
   return 0;
 }
@@ -298,6 +382,17 @@ int SwParams(snd_pcm_ioplug_t* io, snd_pcm_sw_params_t* params) {
   snd_pcm_sw_params_get_avail_min(params, &card->availMin);
   snd_pcm_sw_params_get_boundary(params, &card->boundary);
   card->availMin = std::max<snd_pcm_uframes_t>(card->availMin, 1);
+  // As the kernel does: silence_threshold 0 with a silence_size of the
+  // boundary fills silence behind every frame played.
+  snd_pcm_uframes_t threshold = 0, size = 0;
+  snd_pcm_sw_params_get_silence_threshold(params, &threshold);
+  snd_pcm_sw_params_get_silence_size(params, &size);
+  card->silenceFill = threshold == 0 && size >= card->boundary;
+  Log(card, "sw_params avail_min=%lu silence_fill=%d",
+      (unsigned long)card->availMin, int(card->silenceFill));
+  if (card->silenceFill) {
+    std::fill(card->sounding.begin(), card->sounding.end(), 0);
+  }
   return 0;
 }
 
@@ -306,6 +401,11 @@ int Close(snd_pcm_ioplug_t* io) {
   Log(card, "close received=%llu played=%llu underruns=%u",
       (unsigned long long)card->received, (unsigned long long)PlayedTotal(card),
       card->underruns);
+  if (card->periodInterrupts) {
+    Log(card, "played past the last frame written=%llu sounding=%llu",
+        (unsigned long long)card->playedPast,
+        (unsigned long long)card->playedPastSounding);
+  }
   for (int fd : {card->recordFd, card->logFd, card->timerFd}) {
     if (fd >= 0) close(fd);
   }
@@ -390,6 +490,15 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   // realtime BOOL: consume frames at the negotiated rate by the monotonic
   //   clock (default false: every frame is played the moment it arrives).
   bool realtime = false;
+  // period_interrupts BOOL: real time, paced as a real card's interrupts
+  //   pace it: a waiting program is woken only at period boundaries counted
+  //   from the stream's start, and only if avail_min frames are free then;
+  //   once it has played the last frame written it plays on through the
+  //   ring buffer until the next interrupt or position query notices. It
+  //   honours silence fill in the software parameters, logs each write and
+  //   at close what it played past the last frame written and how much of
+  //   that was not silent. underrun_after N then plays on half a period.
+  bool periodInterrupts = false;
   // underrun_after N: underrun once, when N frames have been played.
   // disconnect_after N: vanish when N frames have been played; later calls
   //   fail with -ENODEV, as an unplugged card's do.
@@ -430,6 +539,9 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
     } else if (key == "realtime") {
       err = snd_config_get_bool(node);
       realtime = err > 0;
+    } else if (key == "period_interrupts") {
+      err = snd_config_get_bool(node);
+      periodInterrupts = err > 0;
     } else if (key == "drain_hangs") {
       err = snd_config_get_bool(node);
       drainHangs = err > 0;
@@ -465,7 +577,8 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   static const snd_pcm_ioplug_callback_t callbacks = Callbacks();
   TestCard* card = new TestCard();
   card->io.private_data = card;
-  card->realtime = realtime;
+  card->realtime = realtime || periodInterrupts;
+  card->periodInterrupts = periodInterrupts;
   card->underrunAfter = underrunAfter;
   card->disconnectAfter = disconnectAfter;
   card->stallAfter = stallAfter;
