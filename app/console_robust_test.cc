@@ -562,7 +562,14 @@ TEST_P(ConsoleRobustTest, HostileInputNeverBreaksTheProgram) {
     ++tried;
     std::string error;
     std::string shownOut = Excerpt(run.out);
-    if (run.exitStatus != 0) {
+    // Two leading hyphens make an option, and no hostile one is valid.
+    const bool badOption = !args.empty() && args[0].rfind("--", 0) == 0;
+    if (badOption) {
+      if (run.exitStatus != 2 || !run.out.empty() ||
+          run.err.find("\nusage: larkhorn ") == std::string::npos) {
+        error = "a bad option must end with status 2 and the usage";
+      }
+    } else if (run.exitStatus != 0) {
       error = "exit status " + std::to_string(run.exitStatus) + ", signal " +
               std::to_string(run.signal);
     } else if (!run.err.empty()) {
