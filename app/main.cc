@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   ToneSettings settings;
   const std::string error = ParseCommandLine(argc, argv, settings);
   if (!error.empty()) {
-    fprintf(stderr, "larkhorn: %s\n%s\n", error.c_str(), kUsageLine);
+    fprintf(stderr, "larkhorn: %s\n%s\n", error.c_str(), UsageLine().c_str());
     return 2;
   }
   if (settings.oneShot) return PlayTone(settings) ? 0 : 1;

@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,24 +32,41 @@ std::string ConcertPitchRange() {
          Number(kHighestConcertPitch);
 }
 
+// printf into a std::string, for the help's aligned lines.
+std::string Format(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  va_list args, again;
+  va_start(args, format);
+  va_copy(again, args);
+  const int size = vsnprintf(nullptr, 0, format, args);
+  std::string text(size > 0 ? size : 0, '\0');
+  vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  va_end(args);
+  return text;
+}
+
 std::string OptionsHelp() {
-  std::string text =
-      std::string("\nOptions come before the other arguments, as ") +
-      kA4Option + " 442 or " + kA4Option + "=442:\n" + "  " + kA4Option +
-      " HZ             the frequency of A4, " + Number(kLowestConcertPitch) +
-      " to " + Number(kHighestConcertPitch) + " Hz (default " +
-      Number(kStandardConcertPitch) + ")\n" + "  " + kTemperamentOption +
-      " NAME  how the twelve notes are tuned (default equal)\n" + "  " +
-      kNoteOption +
-      " NAME         play one note by its scientific pitch name, as E2 or "
-      "C#4:\n"
-      "                      a letter A-G, an optional # or b, an octave "
-      "0-9;\n"
-      "                      then the arguments are [seconds [device]]\n"
-      "Note names, string presets and " +
-      kNoteOption + " follow " + kA4Option + " and " + kTemperamentOption +
-      "; a frequency\n"
-      "in Hz plays as given.\n"
+  std::string text = Format(
+      "\nOptions come before the other arguments, as %s 442 or %s=442:\n",
+      kA4Option, kA4Option);
+  text += Format("  %-18s  the frequency of A4, %g to %g Hz (default %g)\n",
+                 (std::string(kA4Option) + " HZ").c_str(), kLowestConcertPitch,
+                 kHighestConcertPitch, kStandardConcertPitch);
+  text += Format("  %-18s  how the twelve notes are tuned (default %s)\n",
+                 (std::string(kTemperamentOption) + " NAME").c_str(),
+                 Temperaments().front().name);
+  text += Format(
+      "  %-18s  play one note by its scientific pitch name, as E2 or C#4:\n"
+      "  %-18s  a letter A-G, an optional # or b, an octave 0-9;\n"
+      "  %-18s  then the arguments are [seconds [device]]\n",
+      (std::string(kNoteOption) + " NAME").c_str(), "", "");
+  text += Format(
+      "Note names, string presets and %s follow %s and %s;\n"
+      "a frequency in Hz plays as given.\n",
+      kNoteOption, kA4Option, kTemperamentOption);
+  text +=
       "\nTemperaments, by the eleven fifths of the chain "
       "Eb-Bb-F-C-G-D-A-E-B-F#-C#-G#:\n"
       "each is a pure fifth (3/2) narrowed by a share of the Pythagorean "
@@ -58,21 +76,19 @@ std::string OptionsHelp() {
       "(1.95 cents); the fifths not named are pure. A keeps the concert "
       "pitch.\n";
   for (const Temperament& temperament : Temperaments()) {
-    char line[256];
-    snprintf(line, sizeof line, "  %-14s %s: %s\n", temperament.name,
-             temperament.title, temperament.definition);
-    text += line;
+    text += Format("  %-14s %s: %s\n", temperament.name, temperament.title,
+                   temperament.definition);
   }
-  text +=
+  text += Format(
       "\nOctaves in the menu run from A to G#: octave 0 from A4 (the concert "
       "pitch)\n"
       "to G#5. Scientific octaves start at C, so C4 (middle C) is c in octave "
       "-1.\n"
       "  A0-G#1 -4   A1-G#2 -3   A2-G#3 -2   A3-G#4 -1   A4-G#5 0   A5-G#6 "
       "1\n"
-      "\nOther strings, as notes and octaves in the menu (or with " +
-      std::string(kNoteOption) +
-      "):\n"
+      "\nOther strings, as notes and octaves in the menu (or with %s):\n",
+      kNoteOption);
+  text +=
       "  violin           G3 D4 A4 E5     g -2, d -1, a 0, e 0\n"
       "  viola            C3 G3 D4 A4     c -2, g -2, d -1, a 0\n"
       "  cello            C2 G2 D3 A3     c -3, g -3, d -2, a -1\n"
@@ -85,9 +101,12 @@ std::string OptionsHelp() {
 
 }  // namespace
 
-const char kUsageLine[] =
-    "usage: larkhorn [--a4 HZ] [--temperament NAME] [--note NAME | "
-    "frequency] [seconds [device]]";
+std::string UsageLine() {
+  return Format(
+      "usage: larkhorn [%s HZ] [%s NAME] [%s NAME | frequency] "
+      "[seconds [device]]",
+      kA4Option, kTemperamentOption, kNoteOption);
+}
 
 std::string Printable(const std::string& text) {
   const size_t kShownBytes = 40;
@@ -124,7 +143,7 @@ std::string InfoText(int argc, const char* const* argv) {
            "To record a WAV file instead, give the device as "
            "file:NAME.wav,wav\n"
            "larkhorn --list-devices lists the soundcard device names\n" +
-           std::string(kUsageLine) + "\n" + OptionsHelp();
+           UsageLine() + "\n" + OptionsHelp();
   }
   if (strcmp(argv[1], "--list-devices") == 0) {
     std::string text;

@@ -30,7 +30,7 @@ struct ToneSettings {
 };
 
 // The line that sums up the options, printed after a bad one.
-extern const char kUsageLine[];
+std::string UsageLine();
 
 // Applies argv's options (--a4, --temperament, --note), then its frequency,
 // length and device to settings; sets oneShot when there is a frequency or
