@@ -157,14 +157,12 @@ void PrintMenu(const ToneSettings& settings) {
   printf("Enter 'x' to exit\n");
 }
 
-// What the console did not understand, said on standard error, and only to
-// a terminal: a script's output stays as it always was.
-struct Hints {
-  bool shown = false;
-};
-
-void Hint(const Hints& hints, const char* format, ...) {
-  if (!hints.shown) return;
+// What the console did not understand, said on standard error when shown
+// (to a terminal only: a script's output stays as it always was).
+void Hint(bool shown, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+void Hint(bool shown, const char* format, ...) {
+  if (!shown) return;
   va_list args;
   va_start(args, format);
   vfprintf(stderr, format, args);
@@ -172,7 +170,7 @@ void Hint(const Hints& hints, const char* format, ...) {
   fputc('\n', stderr);
 }
 
-void HintNotANumber(const Hints& hints, const std::optional<std::string>& token,
+void HintNotANumber(bool hints, const std::optional<std::string>& token,
                     const char* setting) {
   if (!token) return;
   Hint(hints, "%s is not a number: the %s stays as it was",
@@ -181,7 +179,7 @@ void HintNotANumber(const Hints& hints, const std::optional<std::string>& token,
 
 // A word that is no command, preset or note name still becomes the note
 // name, and sounds as A.
-void HintUnknownWord(const Hints& hints, const std::string& word) {
+void HintUnknownWord(bool hints, const std::string& word) {
   if (FindPreset(word) || IsNoteName(word)) return;
   std::string name;
   double octave = 0;
@@ -203,8 +201,7 @@ void HintUnknownWord(const Hints& hints, const std::string& word) {
 void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
   TokenReader reader;
   reader.in = in;
-  Hints hints;
-  hints.shown = isatty(STDERR_FILENO) == 1;
+  const bool hints = isatty(STDERR_FILENO) == 1;
   // The last integer typed at the octave prompt, in range or not.
   std::optional<int32_t> lastOctaveEntry;
 
