@@ -125,16 +125,13 @@ TEST(TuningOptionTest, BadOptionsPlayNothingAndExitTwo) {
   // Each class once: what is wrong is named, then the usage line.
   const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
       {{"--a4"}, "--a4 needs a value"},
-      {{"--a4=379.9"}, "'379.9' is not a concert pitch"},
       {{"--a4", "442Hz", "440"}, "'442Hz' is not"},
       {{"--a4=nan"}, "'nan' is not"},
       {{"--a4", "-inf"}, "'-inf' is not"},
       {{"--temperament", "Werckmeister"},
        "'Werckmeister' is not one of the temperaments equal, pythagorean, "
        "meantone, werckmeister3, kirnberger3, vallotti, young"},
-      {{"--temperament"}, "--temperament needs a value"},
       {{"--note", "H2"}, "--note 'H2' is not a note name"},
-      {{"--note=E"}, "'E' is not a note name"},
       {{"--note", "E2", "1", "null", "x"}, "one argument too many, 'x'"},
       {{"--quiet", "440"}, "unrecognised option '--quiet'"},
       {{"--"}, "unrecognised option '--'"},
