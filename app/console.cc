@@ -1,7 +1,5 @@
 #include "app/console.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -157,12 +155,10 @@ void PrintMenu(const ToneSettings& settings) {
   printf("Enter 'x' to exit\n");
 }
 
-// What the console did not understand, said on standard error when shown
-// (to a terminal only: a script's output stays as it always was).
-void Hint(bool shown, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
-void Hint(bool shown, const char* format, ...) {
-  if (!shown) return;
+// What the console did not understand, said on standard error: standard
+// output, which scripts read, stays as it always was.
+void Hint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Hint(const char* format, ...) {
   va_list args;
   va_start(args, format);
   vfprintf(stderr, format, args);
@@ -170,16 +166,16 @@ void Hint(bool shown, const char* format, ...) {
   fputc('\n', stderr);
 }
 
-void HintNotANumber(bool hints, const std::optional<std::string>& token,
+void HintNotANumber(const std::optional<std::string>& token,
                     const char* setting) {
   if (!token) return;
-  Hint(hints, "%s is not a number: the %s stays as it was",
-       Printable(*token).c_str(), setting);
+  Hint("%s is not a number: the %s stays as it was", Printable(*token).c_str(),
+       setting);
 }
 
 // A word that is no command, preset or note name still becomes the note
 // name, and sounds as A.
-void HintUnknownWord(bool hints, const std::string& word) {
+void HintUnknownWord(const std::string& word) {
   if (FindPreset(word) || IsNoteName(word)) return;
   std::string name;
   double octave = 0;
@@ -190,10 +186,10 @@ void HintUnknownWord(bool hints, const std::string& word) {
              name.c_str(), octave);
     scientific = text;
   }
-  Hint(hints,
-       "%s is not a note name, so it sounds as A%s: enter a note as a to g in "
-       "lower case with # or b (f# gb), and the octave with o",
-       Printable(word).c_str(), scientific.c_str());
+  Hint(
+      "%s is not a note name, so it sounds as A%s: enter a note as a to g in "
+      "lower case with # or b (f# gb), and the octave with o",
+      Printable(word).c_str(), scientific.c_str());
 }
 
 }  // namespace
@@ -201,7 +197,6 @@ void HintUnknownWord(bool hints, const std::string& word) {
 void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
   TokenReader reader;
   reader.in = in;
-  const bool hints = isatty(STDERR_FILENO) == 1;
   // The last integer typed at the octave prompt, in range or not.
   std::optional<int32_t> lastOctaveEntry;
 
@@ -218,7 +213,7 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
     if (!IsCommandLetter(command)) {
       settings.noteName = command;
       settings.pitchMode = PitchMode::Note;
-      HintUnknownWord(hints, command);
+      HintUnknownWord(command);
     }
     settings.banner = command == "h" ? BannerState::Help : BannerState::Plain;
     float value = 0;
@@ -230,11 +225,10 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
       if (answer == Answer::Number && std::isfinite(value)) {
         settings.frequency = value;
       }
-      HintNotANumber(hints, reader.pending, "frequency");
+      HintNotANumber(reader.pending, "frequency");
       const float nyquist = settings.sampleRate / 2.0f;
       if (std::fabs(settings.frequency) > nyquist) {
-        Hint(hints,
-             "%.2f Hz is above half the sample rate: it plays as %.2f Hz",
+        Hint("%.2f Hz is above half the sample rate: it plays as %.2f Hz",
              settings.frequency, nyquist);
       }
       settings.pitchMode = PitchMode::Frequency;
@@ -258,14 +252,14 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
         settings.octave = *lastOctaveEntry;
       }
       if (reader.pending) {
-        Hint(hints, "%s is not a whole number: the octave is %.0f",
+        Hint("%s is not a whole number: the octave is %.0f",
              Printable(*reader.pending).c_str(), settings.octave);
       }
     } else if (command == "l") {
       Answer answer = AskNumber(reader, "Enter length in seconds", &value);
       if (answer == Answer::EndOfInput) return;
       if (answer == Answer::Number) settings.lengthSeconds = value;
-      HintNotANumber(hints, reader.pending, "length");
+      HintNotANumber(reader.pending, "length");
       settings.lengthSeconds = ClampLength(settings.lengthSeconds);
     } else if (command == "v") {
       Answer answer = AskNumber(
@@ -277,7 +271,7 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
       if (answer == Answer::Number && !std::isnan(value)) {
         settings.volumePercent = std::min(100.0f, std::max(-100.0f, value));
       }
-      HintNotANumber(hints, reader.pending, "volume");
+      HintNotANumber(reader.pending, "volume");
     } else if (const StringPreset* preset = FindPreset(command)) {
       settings.noteName = preset->noteName;
       settings.octave = preset->octave;
