@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdlib>
 #include <optional>
 
@@ -115,8 +116,15 @@ const StringPreset* FindPreset(const std::string& token) {
   return nullptr;
 }
 
-void PrintBanner(BannerState banner) {
-  if (banner == BannerState::Title) printf("\nLarkhorn\n\n");
+void PrintBanner(const ToneSettings& settings) {
+  const BannerState banner = settings.banner;
+  if (banner == BannerState::Title) {
+    printf("\nLarkhorn\n\n");
+    if (OtherTuning(settings)) {
+      printf("Tuning: A4 = %g Hz, %s\n", settings.concertPitch,
+             settings.temperament->title);
+    }
+  }
   if (banner != BannerState::Help) return;
   printf("\n-------------------------------------\n");
   printf("Larkhorn 1.01\n");
@@ -147,8 +155,41 @@ void PrintMenu(const ToneSettings& settings) {
   printf("Enter 'x' to exit\n");
 }
 
-float NotePitch(const ToneSettings& settings) {
-  return static_cast<float>(Get_Freq(settings.noteName, settings.octave));
+// What the console did not understand, said on standard error: standard
+// output, which scripts read, stays as it always was.
+void Hint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Hint(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vfprintf(stderr, format, args);
+  va_end(args);
+  fputc('\n', stderr);
+}
+
+void HintNotANumber(const std::optional<std::string>& token,
+                    const char* setting) {
+  if (!token) return;
+  Hint("%s is not a number: the %s stays as it was", Printable(*token).c_str(),
+       setting);
+}
+
+// A word that is no command, preset or note name still becomes the note
+// name, and sounds as A.
+void HintUnknownWord(const std::string& word) {
+  if (FindPreset(word) || IsNoteName(word)) return;
+  std::string name;
+  double octave = 0;
+  std::string scientific;
+  if (ParseScientificName(word, &name, &octave)) {
+    char text[64];
+    snprintf(text, sizeof text, " (%s is %s in octave %.0f)", word.c_str(),
+             name.c_str(), octave);
+    scientific = text;
+  }
+  Hint(
+      "%s is not a note name, so it sounds as A%s: enter a note as a to g in "
+      "lower case with # or b (f# gb), and the octave with o",
+      Printable(word).c_str(), scientific.c_str());
 }
 
 }  // namespace
@@ -163,7 +204,7 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
     if (settings.pitchMode == PitchMode::Note) {
       settings.frequency = NotePitch(settings);
     }
-    PrintBanner(settings.banner);
+    PrintBanner(settings);
     PrintMenu(settings);
     if (!ReadToken(reader, &settings.command)) return;
     const std::string& command = settings.command;
@@ -172,6 +213,7 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
     if (!IsCommandLetter(command)) {
       settings.noteName = command;
       settings.pitchMode = PitchMode::Note;
+      HintUnknownWord(command);
     }
     settings.banner = command == "h" ? BannerState::Help : BannerState::Plain;
     float value = 0;
@@ -182,6 +224,12 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
       // so the menu always shows a number.
       if (answer == Answer::Number && std::isfinite(value)) {
         settings.frequency = value;
+      }
+      HintNotANumber(reader.pending, "frequency");
+      const float nyquist = settings.sampleRate / 2.0f;
+      if (std::fabs(settings.frequency) > nyquist) {
+        Hint("%.2f Hz is above half the sample rate: it plays as %.2f Hz",
+             settings.frequency, nyquist);
       }
       settings.pitchMode = PitchMode::Frequency;
       play = true;
@@ -203,10 +251,15 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
       if (lastOctaveEntry && *lastOctaveEntry >= -4 && *lastOctaveEntry <= 1) {
         settings.octave = *lastOctaveEntry;
       }
+      if (reader.pending) {
+        Hint("%s is not a whole number: the octave is %.0f",
+             Printable(*reader.pending).c_str(), settings.octave);
+      }
     } else if (command == "l") {
       Answer answer = AskNumber(reader, "Enter length in seconds", &value);
       if (answer == Answer::EndOfInput) return;
       if (answer == Answer::Number) settings.lengthSeconds = value;
+      HintNotANumber(reader.pending, "length");
       settings.lengthSeconds = ClampLength(settings.lengthSeconds);
     } else if (command == "v") {
       Answer answer = AskNumber(
@@ -218,6 +271,7 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
       if (answer == Answer::Number && !std::isnan(value)) {
         settings.volumePercent = std::min(100.0f, std::max(-100.0f, value));
       }
+      HintNotANumber(reader.pending, "volume");
     } else if (const StringPreset* preset = FindPreset(command)) {
       settings.noteName = preset->noteName;
       settings.octave = preset->octave;

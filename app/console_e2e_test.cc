@@ -55,7 +55,7 @@ struct Console {
   RunResult Run(const std::string& input) {
     RunResult run = RunLarkhorn(dir, {}, input);
     EXPECT_EQ(run.exitStatus, 0) << input;
-    EXPECT_EQ(run.err, "") << input;
+    EXPECT_EQ(WithoutConsoleHints(run.err), "") << input;
     return run;
   }
   std::vector<int32_t> LastTone() {
@@ -182,6 +182,49 @@ TEST(ConsoleTranscriptTest, NonNumbersStayInTheInput) {
             kTitle + Menu("440.0") + "Enter octave -4 to 1\n" + Menu("220.0") +
                 "Frequency = 110.00 Hz\n" + Menu("110.0") +
                 "Enter octave -4 to 1\n" + Menu("220.0") + Menu("246.9"));
+}
+
+TEST(ConsoleTranscriptTest, OtherTuningIsNamedAfterTheTitle) {
+  Console console;
+  RunResult run = RunLarkhorn(console.dir, {"--a4", "442"}, "l 1 G5 x");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out,
+            kTitle + std::string("Tuning: A4 = 442 Hz, equal temperament\n") +
+                Menu("442.0") + "Enter length in seconds\n" +
+                Menu("442.0", "1.0") + "Frequency = 110.50 Hz\n" +
+                Menu("110.5", "1.0"));
+  EXPECT_EQ(console.LastTone(), ExpectedTone(110.5f, 44100, 44100, 25.0f));
+
+  run = RunLarkhorn(console.dir, {"--temperament=meantone", "--a4=415.3"}, "x");
+  EXPECT_EQ(run.out, kTitle +
+                         std::string("Tuning: A4 = 415.3 Hz, quarter-comma "
+                                     "meantone\n") +
+                         Menu("415.3"));
+}
+
+// Standard error, piped or on a terminal, hears what the console did not
+// understand; standard output stays as it is.
+TEST(ConsoleTranscriptTest, StandardErrorIsToldWhatWasNotUnderstood) {
+  Console console;
+  const std::string input = "l 1 E A4 v 442Hz z 30000 o 1.5 x";
+  RunExtras terminal;
+  terminal.stderrOnTerminal = true;
+  RunResult onTerminal = RunLarkhorn(console.dir, {}, input, {}, terminal);
+  RunResult told = console.Run(input);
+  EXPECT_EQ(onTerminal.exitStatus, 0);
+  EXPECT_EQ(onTerminal.out, told.out);
+  for (const char* line :
+       {"'E' is not a note name, so it sounds as A: enter a note as a to g in "
+        "lower case with # or b (f# gb), and the octave with o",
+        "'A4' is not a note name, so it sounds as A (A4 is a in octave 0)",
+        "'442Hz' is not a number: the volume stays as it was",
+        "'442Hz' is not a note name",
+        "30000.00 Hz is above half the sample rate: it plays as 22050.00 Hz",
+        "'1.5' is not a whole number: the octave is 0"}) {
+    EXPECT_NE(told.err.find(line), std::string::npos) << line << told.err;
+  }
+  // Note names, presets and commands are understood.
+  EXPECT_EQ(RunLarkhorn(console.dir, {}, "f# gb o 1 l 1 h c x").err, "");
 }
 
 TEST(ConsoleTranscriptTest, DeviceNameIsUsedForTheNextTone) {

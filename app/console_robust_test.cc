@@ -562,11 +562,19 @@ TEST_P(ConsoleRobustTest, HostileInputNeverBreaksTheProgram) {
     ++tried;
     std::string error;
     std::string shownOut = Excerpt(run.out);
-    if (run.exitStatus != 0) {
+    // Two leading hyphens make an option, and no hostile one is valid.
+    const bool badOption = !args.empty() && args[0].rfind("--", 0) == 0;
+    if (badOption) {
+      if (run.exitStatus != 2 || !run.out.empty() ||
+          run.err.find("\nusage: larkhorn ") == std::string::npos) {
+        error = "a bad option must end with status 2 and the usage";
+      }
+    } else if (run.exitStatus != 0) {
       error = "exit status " + std::to_string(run.exitStatus) + ", signal " +
               std::to_string(run.signal);
-    } else if (!run.err.empty()) {
-      error = "standard error is not empty";
+    } else if (!(args.empty() ? WithoutConsoleHints(run.err) : run.err)
+                    .empty()) {
+      error = "standard error holds more than the console's hints";
     } else if (!args.empty()) {
       const float frequency =
           static_cast<float>(strtod(args[0].c_str(), nullptr));

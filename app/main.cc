@@ -33,7 +33,11 @@ int main(int argc, char** argv) {
   const int infoStatus = PrintInfo(argc, argv);
   if (infoStatus >= 0) return infoStatus;
   ToneSettings settings;
-  ParseCommandLine(argc, argv, settings);
+  const std::string error = ParseCommandLine(argc, argv, settings);
+  if (!error.empty()) {
+    fprintf(stderr, "larkhorn: %s\n%s\n", error.c_str(), UsageLine().c_str());
+    return 2;
+  }
   if (settings.oneShot) return PlayTone(settings) ? 0 : 1;
   RunConsole(settings, stdin, PlayTone);
   return 0;

@@ -18,13 +18,17 @@ TEST(InfoOptionTest, HelpAndVersionPrintAndPlayNothing) {
 
   RunResult help = RunLarkhorn(dir, {"--help"}, "x\n");
   EXPECT_EQ(help.exitStatus, 0);
-  EXPECT_EQ(help.out,
-            "larkhorn <frequency in Hz> <time in seconds> <soundcard device>\n"
-            "Without arguments larkhorn runs an interactive menu; enter h "
-            "there for help.\n"
-            "To record a WAV file instead, give the device as "
-            "file:NAME.wav,wav\n"
-            "larkhorn --list-devices lists the soundcard device names\n");
+  // The tuning options follow these lines.
+  EXPECT_EQ(help.out.rfind(
+                "larkhorn <frequency in Hz> <time in seconds> <soundcard "
+                "device>\n"
+                "Without arguments larkhorn runs an interactive menu; enter h "
+                "there for help.\n"
+                "To record a WAV file instead, give the device as "
+                "file:NAME.wav,wav\n"
+                "larkhorn --list-devices lists the soundcard device names\n",
+                0),
+            0u);
   EXPECT_EQ(help.err, "");
 
   RunResult shortHelp = RunLarkhorn(dir, {"-h"});
@@ -51,20 +55,97 @@ TEST(InfoOptionTest, OtherLeadingHyphensStillMeanAFrequency) {
             ExpectedTone(440.0f, 44100, 352800, 25.0f));
 
   // Not an option, so not a number either: eight seconds of silence.
-  for (const char* text : {"--helpx", "-H", "--Version"}) {
-    std::remove(recording.c_str());
-    RunResult run = RunLarkhorn(dir, {text});
-    EXPECT_EQ(run.exitStatus, 0) << text;
-    EXPECT_EQ(run.out, "Frequency = 0.00 Hz\n") << text;
-    EXPECT_EQ(ReadFile(recording), std::string(352800 * 6, '\0')) << text;
-  }
-
-  // An option is recognised only as the sole argument.
   std::remove(recording.c_str());
-  RunResult notAlone = RunLarkhorn(dir, {"--version", "1"});
-  EXPECT_EQ(notAlone.exitStatus, 0);
-  EXPECT_EQ(notAlone.out, "Frequency = 0.00 Hz\n");
-  EXPECT_EQ(ReadFile(recording), std::string(44100 * 6, '\0'));
+  RunResult run = RunLarkhorn(dir, {"-H"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "Frequency = 0.00 Hz\n");
+  EXPECT_EQ(ReadFile(recording), std::string(352800 * 6, '\0'));
+
+  // Two hyphens make an option, and these are not options (the
+  // informational ones only as the sole argument): nothing is played.
+  std::remove(recording.c_str());
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{
+           {"--helpx"}, {"--Version"}, {"--version", "1"}}) {
+    RunResult bad = RunLarkhorn(dir, args);
+    EXPECT_EQ(bad.exitStatus, 2) << args[0];
+    EXPECT_EQ(bad.out, "") << args[0];
+    EXPECT_NE(bad.err.find("unrecognised option '" + args[0] + "'"),
+              std::string::npos)
+        << bad.err;
+  }
+  EXPECT_FALSE(Exists(recording)) << "the device was opened";
+}
+
+TEST(TuningOptionTest, ConcertPitchAndTemperamentReachTheTone) {
+  TestDir dir;
+  const std::string recording = dir.path + "/default.raw";
+  WriteAlsaConfig(dir, RecordingDefault(recording));
+
+  // At the defaults --note plays the bytes the console's G6 plays.
+  RunResult console = RunLarkhorn(dir, {}, "l 1 G6 x");
+  ASSERT_EQ(console.exitStatus, 0);
+  const std::string consoleTone = ReadFile(recording);
+  RunResult note = RunLarkhorn(dir, {"--note", "E2", "1"});
+  EXPECT_EQ(note.exitStatus, 0);
+  EXPECT_EQ(note.out, "Frequency = 82.41 Hz\n");
+  EXPECT_EQ(note.err, "");
+  EXPECT_EQ(ReadFile(recording), consoleTone);
+
+  // Options in either form and order; A4 is the concert pitch.
+  RunResult a4 = RunLarkhorn(dir, {"--note=a4", "--a4=442", "1"});
+  EXPECT_EQ(a4.out, "Frequency = 442.00 Hz\n");
+  EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
+            ExpectedTone(442.0f, 44100, 44100, 25.0f));
+  // C5 is 11.73 cents above equal temperament in Werckmeister III.
+  RunResult c5 = RunLarkhorn(
+      dir, {"--temperament", "werckmeister3", "--note", "C5", "1", "null"});
+  EXPECT_EQ(c5.exitStatus, 0);
+  EXPECT_EQ(c5.out, "Frequency = 526.81 Hz\n");
+  // A frequency in Hz stays as given.
+  RunResult hz =
+      RunLarkhorn(dir, {"--a4", "415", "--temperament=young", "440", "1"});
+  EXPECT_EQ(hz.out, "Frequency = 440.00 Hz\n");
+  EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
+            ExpectedTone(440.0f, 44100, 44100, 25.0f));
+}
+
+TEST(TuningOptionTest, BadOptionsPlayNothingAndExitTwo) {
+  TestDir dir;
+  const std::string recording = dir.path + "/default.raw";
+  WriteAlsaConfig(dir, RecordingDefault(recording));
+  const std::string usage =
+      "usage: larkhorn [--a4 HZ] [--temperament NAME] [--note NAME | "
+      "frequency] [seconds [device]]\n";
+  RunResult range = RunLarkhorn(dir, {"--a4", "500.001"});
+  EXPECT_EQ(range.err,
+            "larkhorn: --a4 '500.001' is not a concert pitch in Hz from 380 "
+            "to 500\n" +
+                usage);
+  // Each class once: what is wrong is named, then the usage line.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+      {{"--a4"}, "--a4 needs a value"},
+      {{"--a4", "442Hz", "440"}, "'442Hz' is not"},
+      {{"--a4=nan"}, "'nan' is not"},
+      {{"--a4", "-inf"}, "'-inf' is not"},
+      {{"--temperament", "Werckmeister"},
+       "'Werckmeister' is not one of the temperaments equal, pythagorean, "
+       "meantone, werckmeister3, kirnberger3, vallotti, young"},
+      {{"--note", "H2"}, "--note 'H2' is not a note name"},
+      {{"--note", "E2", "1", "null", "x"}, "one argument too many, 'x'"},
+      {{"--quiet", "440"}, "unrecognised option '--quiet'"},
+      {{"--"}, "unrecognised option '--'"},
+  };
+  for (const auto& [args, what] : bad) {
+    RunResult run = RunLarkhorn(dir, args, "x\n");
+    EXPECT_EQ(run.exitStatus, 2) << args[0];
+    EXPECT_EQ(run.out, "") << args[0];
+    EXPECT_EQ(run.err.rfind("larkhorn: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(what), std::string::npos) << run.err;
+    ASSERT_GE(run.err.size(), usage.size());
+    EXPECT_EQ(run.err.substr(run.err.size() - usage.size()), usage);
+  }
+  EXPECT_FALSE(Exists(recording)) << "the device was opened";
 }
 
 TEST(OneShotTest, PlaysTwoSecondsOfA440OnDefault) {

@@ -1,10 +1,13 @@
-// The settings record and the command line: parsing the arguments, the
-// informational options and the number rules they share with the console.
+// The settings record and the command line: parsing the options and
+// arguments, the informational options and the number and pitch rules they
+// share with the console.
 #ifndef LARKHORN_APP_SETTINGS_H_
 #define LARKHORN_APP_SETTINGS_H_
 
 #include <cstdint>
 #include <string>
+
+#include "pitch/temperament.h"
 
 enum class PitchMode { Note = 1, Frequency = 2 };
 enum class BannerState { Title = 0, Plain = 1, Help = 2 };
@@ -22,12 +25,26 @@ struct ToneSettings {
   BannerState banner = BannerState::Title;
   bool oneShot = false;
   std::string command;
+  double concertPitch = 440.0;  // A in octave 0, in Hz
+  const Temperament* temperament = &Temperaments().front();
 };
 
-// Applies argv's frequency, length and device to settings; sets oneShot when
-// there is at least one argument.
-void ParseCommandLine(int argc, const char* const* argv,
-                      ToneSettings& settings);
+// The line that sums up the options, printed after a bad one.
+std::string UsageLine();
+
+// Applies argv's options (--a4, --temperament, --note), then its frequency,
+// length and device to settings; sets oneShot when there is a frequency or
+// a note. Returns the line that says what is wrong with an option, or an
+// empty string.
+std::string ParseCommandLine(int argc, const char* const* argv,
+                             ToneSettings& settings);
+
+// Whether the concert pitch or the temperament is not the default.
+bool OtherTuning(const ToneSettings& settings);
+
+// The frequency of the settings' note name and octave at their concert
+// pitch and temperament, rounded to single precision.
+float NotePitch(const ToneSettings& settings);
 
 // The usage for a lone --help or -h, the version line for a lone --version,
 // the playback devices (a name, two spaces and its description on each
@@ -39,6 +56,10 @@ std::string InfoText(int argc, const char* const* argv);
 // when standard output cannot be written. Returns -1, printing nothing, when
 // the command line asks for no text.
 int PrintInfo(int argc, const char* const* argv);
+
+// text in single quotes for a message: bytes that do not print shown as ?,
+// and cut short after a few dozen.
+std::string Printable(const std::string& text);
 
 // Rounds to single precision; magnitudes beyond its range become infinite.
 float ToSingle(double value);

@@ -59,6 +59,18 @@ TEST(InfoTextTest, OnlyALoneOptionAsksForText) {
                       "<soundcard device>\n"),
             0u);
   EXPECT_EQ(Info({"-h"}), help);
+  // Every option and temperament, with the pitch range, from where they
+  // are defined.
+  for (const char* text :
+       {"--a4 HZ", "--temperament NAME", "--note NAME", "380 to 500 Hz",
+        "C4 (middle C) is c in octave -1", "violin", "drop D"}) {
+    EXPECT_NE(help.find(text), std::string::npos) << text;
+  }
+  for (const Temperament& temperament : Temperaments()) {
+    EXPECT_NE(help.find("\n  " + std::string(temperament.name) + " "),
+              std::string::npos)
+        << temperament.name;
+  }
 
   // Everything else still means a tone (or, bare, the console).
   const std::vector<std::vector<const char*>> others = {

@@ -81,3 +81,67 @@ TEST(GetFreqTest, StringPresetPitches) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NoteFrequencyTest, DefaultsAreGetFreqBitForBit) {
+  const Temperament& equal = Temperaments().front();
+  for (const char* name : {"a", "a#", "bb", "b", "c", "c#", "db", "d", "d#",
+                           "eb", "e", "f", "f#", "gb", "g", "g#", "ab", "A"}) {
+    for (double octave : {-4.0, -3.0, -1.0, 0.0, 1.0}) {
+      EXPECT_EQ(NoteFrequency(name, octave, 440, equal), Get_Freq(name, octave))
+          << name << " " << octave;
+    }
+  }
+}
+
+TEST(NoteFrequencyTest, ConcertPitchAndTemperament) {
+  const Temperament& equal = Temperaments().front();
+  EXPECT_EQ(static_cast<float>(NoteFrequency("a", 0, 442, equal)), 442.0f);
+  EXPECT_NEAR(NoteFrequency("e", -3, 415, equal), 82.4069 * 415 / 440, 1e-3);
+  const Temperament& w = *FindTemperament("werckmeister3");
+  // A keeps the concert pitch; C sits 11.73 cents above equal, every octave.
+  EXPECT_DOUBLE_EQ(NoteFrequency("a", -2, 415, w), 103.75);
+  for (double octave : {-3.0, 0.0}) {
+    EXPECT_NEAR(NoteFrequency("c", octave, 442, w) /
+                    (Get_Freq("c", octave) * 442 / 440),
+                std::exp2(11.73001 / 1200), 1e-7);
+  }
+  // The enharmonic pairs are the same key.
+  EXPECT_EQ(NoteFrequency("bb", 0, 440, w), NoteFrequency("a#", 0, 440, w));
+  EXPECT_EQ(NoteFrequency("word", 0, 430, w), 430);
+}
+
+TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
+  struct Case {
+    const char* text;
+    const char* note;
+    double octave;
+  };
+  const Case cases[] = {
+      {"E2", "e", -3},  {"e2", "e", -3},   {"A4", "a", 0},    {"G#4", "g#", -1},
+      {"C4", "c", -1},  {"c#4", "c#", -1}, {"Db4", "c#", -1}, {"Bb0", "a#", -4},
+      {"B#3", "c", -1}, {"Cb4", "b", -1},  {"Fb4", "e", -1},  {"C0", "c", -5},
+      {"Ab9", "g#", 4}, {"B9", "b", 5},    {"A5", "a", 1},    {"Cb0", "b", -5},
+  };
+  for (const Case& c : cases) {
+    std::string note;
+    double octave = 99;
+    ASSERT_TRUE(ParseScientificName(c.text, &note, &octave)) << c.text;
+    EXPECT_EQ(note, c.note) << c.text;
+    EXPECT_EQ(octave, c.octave) << c.text;
+  }
+  EXPECT_EQ(TwoDecimals(Get_Freq("e", -3)), "82.41");  // E2, a guitar's low E
+  for (const char* text : {"", "E", "H2", "E10", "E#", "Eb", "Ex2", "e 2", "2E",
+                           "E-1", "A4 ", "a\xe9", "#4", "E##2", "G6x"}) {
+    std::string note = "kept";
+    double octave = 7;
+    EXPECT_FALSE(ParseScientificName(text, &note, &octave)) << text;
+    EXPECT_EQ(note, "kept");
+  }
+  EXPECT_TRUE(IsNoteName("gb"));
+  EXPECT_FALSE(IsNoteName("G6"));
+  EXPECT_FALSE(IsNoteName("E"));
+}
+
+}  // namespace

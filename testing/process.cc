@@ -66,6 +66,26 @@ void WaitForBytes(const std::string& path, size_t bytes, pid_t pid) {
   }
 }
 
+std::string WithoutConsoleHints(const std::string& err) {
+  const char* const kHints[] = {
+      " is not a note name, so it sounds as A", " is not a number: the ",
+      " is not a whole number: the octave is ",
+      " Hz is above half the sample rate: it plays as "};
+  std::string rest;
+  size_t start = 0;
+  while (start < err.size()) {
+    size_t end = err.find('\n', start);
+    end = end == std::string::npos ? err.size() : end + 1;
+    const std::string line = err.substr(start, end - start);
+    bool hint = false;
+    for (const char* text : kHints)
+      hint = hint || line.find(text) != std::string::npos;
+    if (!hint) rest += line;
+    start = end;
+  }
+  return rest;
+}
+
 bool WavSizesMatch(const std::string& bytes) {
   auto le32 = [&](size_t at) {
     uint32_t value = 0;

@@ -68,6 +68,10 @@ std::string ReadFile(const std::string& path);
 // ended, or 20 s have passed.
 void WaitForBytes(const std::string& path, size_t bytes, pid_t pid);
 
+// Standard error less the lines in which the console says what it did not
+// understand: what is left is a real error.
+std::string WithoutConsoleHints(const std::string& err);
+
 // Whether bytes are a WAV file whose RIFF and data sizes count what it
 // holds, as ALSA's file plugin writes them when the device is closed.
 bool WavSizesMatch(const std::string& bytes);
