@@ -43,11 +43,14 @@ std::string TestCardType();
 
 // What a run may have besides its arguments and input: descriptors (of 0,
 // 1 and 2) closed and signals ignored before it starts, standard error on a
-// pseudo-terminal, and something to do while it runs, given its process id.
+// pseudo-terminal, standard input and output on another (its controlling
+// terminal: the input is typed there, and what the terminal shows comes
+// back as out), and something to do while it runs, given its process id.
 struct RunExtras {
   std::vector<int> closed;
   std::vector<int> ignoredSignals;
   bool stderrOnTerminal = false;
+  bool consoleOnTerminal = false;
   std::function<void(pid_t)> whileRunning;
 };
 
