@@ -38,6 +38,8 @@ void EndReading(int signal) {
   raise(signal);  // delivered with the old action when this returns
 }
 
+// Ctrl-Z: stopped with the terminal as it was, editing again once
+// continued.
 void SuspendReading(int) {
   struct termios editing;
   tcgetattr(terminalFd, &editing);
@@ -109,8 +111,10 @@ LineEditor* OpenLineEditor(FILE* in, FILE* out) {
   el_set(editLine, EL_PROMPT, NoPrompt);
   el_set(editLine, EL_EDITOR, "emacs");
   el_set(editLine, EL_SIGNAL, 0);
-  el_set(editLine, EL_ADDFN, "larkhorn-end-or-delete",
-         "End of input at an empty line, else delete a character", EndOrDelete);
+  // The wide form: libedit's narrow one leaks the copies it makes.
+  el_wset(editLine, EL_ADDFN, L"larkhorn-end-or-delete",
+          L"End of input at an empty line, else delete a character",
+          EndOrDelete);
   el_set(editLine, EL_BIND, "^D", "larkhorn-end-or-delete", nullptr);
   el_source(editLine, nullptr);  // the user's ~/.editrc, if any
   return editor;
