@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/line_editor.h"
 #include "app/settings.h"
 #include "pitch/note.h"
 
@@ -31,8 +32,23 @@ const StringPreset kStringPresets[] = {
 // hands its token back to be read as the next command.
 struct TokenReader {
   FILE* in = nullptr;
+  // At a terminal lines come through the editor, nullptr elsewhere; the
+  // line being taken apart and how much of it has been taken.
+  LineEditor* editor = nullptr;
+  std::string line;
+  size_t lineTaken = 0;
   std::optional<std::string> pending;
 };
+
+// The next byte of input, or EOF.
+int NextChar(TokenReader& reader) {
+  if (reader.editor == nullptr) return getc(reader.in);
+  while (reader.lineTaken == reader.line.size()) {
+    if (!ReadEditedLine(reader.editor, &reader.line)) return EOF;
+    reader.lineTaken = 0;
+  }
+  return static_cast<unsigned char>(reader.line[reader.lineTaken++]);
+}
 
 bool IsSpace(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
@@ -49,13 +65,13 @@ bool ReadToken(TokenReader& reader, std::string* token) {
   // Prompts must be on screen before the program waits for an answer.
   fflush(stdout);
   int c;
-  while ((c = getc(reader.in)) != EOF && IsSpace(c)) {
+  while ((c = NextChar(reader)) != EOF && IsSpace(c)) {
   }
   if (c == EOF) return false;  // *token keeps its value
   std::string text;
   do {
     if (text.size() < kMaxTokenBytes) text.push_back(static_cast<char>(c));
-  } while ((c = getc(reader.in)) != EOF && !IsSpace(c));
+  } while ((c = NextChar(reader)) != EOF && !IsSpace(c));
   *token = std::move(text);
   return true;
 }
@@ -127,7 +143,7 @@ void PrintBanner(const ToneSettings& settings) {
   }
   if (banner != BannerState::Help) return;
   printf("\n-------------------------------------\n");
-  printf("Larkhorn 1.01\n");
+  printf("Larkhorn " LARKHORN_VERSION "\n");
   printf("\nThis program may be run with command line arguments as follows:\n");
   printf("larkhorn <frequency in Hz> <time in seconds> <soundcard device>\n");
   printf("\nOr, run the program interactively using the commands below.\n");
@@ -192,11 +208,8 @@ void HintUnknownWord(const std::string& word) {
       Printable(word).c_str(), scientific.c_str());
 }
 
-}  // namespace
-
-void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
-  TokenReader reader;
-  reader.in = in;
+void RunMenu(ToneSettings& settings, TokenReader& reader,
+             ToneRequest playTone) {
   // The last integer typed at the octave prompt, in range or not.
   std::optional<int32_t> lastOctaveEntry;
 
@@ -285,4 +298,14 @@ void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
       playTone(settings);
     }
   }
+}
+
+}  // namespace
+
+void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone) {
+  TokenReader reader;
+  reader.in = in;
+  reader.editor = OpenLineEditor(in, stdout);
+  RunMenu(settings, reader, playTone);
+  CloseLineEditor(reader.editor);
 }

@@ -13,6 +13,8 @@ using ToneRequest = bool (*)(ToneSettings& settings);
 
 // Runs the interactive menu, reading whitespace-separated commands from in,
 // until `x` or the end of input. Prompts and menus go to standard output.
+// When in and standard output are terminals, lines are read through the
+// line editor; otherwise in is read as it is.
 void RunConsole(ToneSettings& settings, FILE* in, ToneRequest playTone);
 
 #endif  // LARKHORN_APP_CONSOLE_H_

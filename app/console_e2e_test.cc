@@ -23,7 +23,8 @@ const char kFirstMenu[] =
 const char kHelp[] =
     "\n"
     "-------------------------------------\n"
-    "Larkhorn 1.01\n"
+    "Larkhorn " LARKHORN_VERSION
+    "\n"
     "\n"
     "This program may be run with command line arguments as follows:\n"
     "larkhorn <frequency in Hz> <time in seconds> <soundcard device>\n"

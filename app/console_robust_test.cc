@@ -380,7 +380,7 @@ bool NumberLine(const std::string& line, const std::string& prefix,
 const char* const kHelpBlock[] = {
     "",
     "-------------------------------------",
-    "Larkhorn 1.01",
+    "Larkhorn " LARKHORN_VERSION,
     "",
     "This program may be run with command line arguments as follows:",
     "larkhorn <frequency in Hz> <time in seconds> <soundcard device>",

@@ -37,7 +37,7 @@ TEST(InfoOptionTest, HelpAndVersionPrintAndPlayNothing) {
 
   RunResult version = RunLarkhorn(dir, {"--version"}, "x\n");
   EXPECT_EQ(version.exitStatus, 0);
-  EXPECT_EQ(version.out, "Larkhorn 1.01\n");
+  EXPECT_EQ(version.out, "Larkhorn " LARKHORN_VERSION "\n");
   EXPECT_EQ(version.err, "");
 
   EXPECT_FALSE(Exists(recording)) << "the device was opened";

@@ -53,7 +53,7 @@ std::string Info(std::vector<const char*> args) {
 }
 
 TEST(InfoTextTest, OnlyALoneOptionAsksForText) {
-  EXPECT_EQ(Info({"--version"}), "Larkhorn 1.01\n");
+  EXPECT_EQ(Info({"--version"}), "Larkhorn " LARKHORN_VERSION "\n");
   const std::string help = Info({"--help"});
   EXPECT_EQ(help.find("larkhorn <frequency in Hz> <time in seconds> "
                       "<soundcard device>\n"),

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -118,6 +119,11 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
       openpty(&terminal, &terminalSide, nullptr, nullptr, nullptr) != 0) {
     ADD_FAILURE() << "no pseudo-terminal";
   }
+  int console = -1, consoleSide = -1;
+  if (extras.consoleOnTerminal &&
+      openpty(&console, &consoleSide, nullptr, nullptr, nullptr) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal";
+  }
   RunResult result;
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
@@ -130,6 +136,13 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     dup2(out, 1);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
     if (terminal >= 0) close(terminal);
+    if (consoleSide >= 0) {
+      setsid();
+      ioctl(consoleSide, TIOCSCTTY, 0);
+      dup2(consoleSide, 0);
+      dup2(consoleSide, 1);
+      close(console);
+    }
     for (int fd : extras.closed) close(fd);
     for (int signal : extras.ignoredSignals) std::signal(signal, SIG_IGN);
     if (extras.fileSizeLimit >= 0) {
@@ -156,7 +169,21 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     _exit(127);
   }
   if (terminalSide >= 0) close(terminalSide);
+  if (consoleSide >= 0) close(consoleSide);
+  if (console >= 0 &&
+      write(console, input.data(), input.size()) != ssize_t(input.size())) {
+    ADD_FAILURE() << "cannot type the input";
+  }
   if (pid > 0 && extras.whileRunning) extras.whileRunning(pid);
+  // Read as it comes, or the program could block on a full terminal; the
+  // end (EIO) comes when it has exited.
+  std::string shown;
+  char buffer[4096];
+  ssize_t got;
+  while (console >= 0 && (got = read(console, buffer, sizeof buffer)) > 0) {
+    shown.append(buffer, size_t(got));
+  }
+  if (console >= 0) close(console);
   int status = 0;
   rusage usage{};
   if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
@@ -169,11 +196,9 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
           .count();
   result.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-  result.out = ReadFile(outPath);
+  result.out = extras.consoleOnTerminal ? shown : ReadFile(outPath);
   result.err = ReadFile(errPath);
   // What the program wrote to the terminal stays readable after it ended.
-  char buffer[4096];
-  ssize_t got;
   while (terminal >= 0 && (got = read(terminal, buffer, sizeof buffer)) > 0) {
     result.err.append(buffer, size_t(got));
   }

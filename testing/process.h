@@ -43,13 +43,16 @@ std::string TestCardType();
 
 // What a run may have besides its arguments and input: descriptors (of 0,
 // 1 and 2) closed and signals ignored before it starts, a limit on the size
-// of files it writes, standard error on a pseudo-terminal, and something to
+// of files it writes, standard error on a pseudo-terminal, standard input
+// and output on another (its controlling terminal: the input is typed
+// there, and what the terminal shows comes back as out), and something to
 // do while it runs, given its process id.
 struct RunExtras {
   std::vector<int> closed;
   std::vector<int> ignoredSignals;
   long fileSizeLimit = -1;  // bytes, as ulimit -f sets it; -1 for none
   bool stderrOnTerminal = false;
+  bool consoleOnTerminal = false;
   std::function<void(pid_t)> whileRunning;
 };
 

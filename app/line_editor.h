@@ -1,0 +1,25 @@
+// Lines typed at a terminal, read through libedit: the arrow keys edit the
+// line and recall the earlier lines of the session.
+#ifndef LARKHORN_APP_LINE_EDITOR_H_
+#define LARKHORN_APP_LINE_EDITOR_H_
+
+#include <cstdio>
+#include <string>
+
+struct LineEditor;
+
+// An editor that reads in and echoes to out when both are terminals;
+// nullptr when either is not, or when libedit cannot start.
+LineEditor* OpenLineEditor(FILE* in, FILE* out);
+
+// Reads the next line, its newline included, and keeps it for recall;
+// false at the end of input (Ctrl-D on an empty line). SIGINT, SIGTERM,
+// SIGHUP and SIGQUIT while it waits act as they would have, the terminal
+// given back its settings first; Ctrl-Z suspends with them too.
+bool ReadEditedLine(LineEditor* editor, std::string* line);
+
+// Gives the terminal back its settings and frees the editor; nullptr is
+// allowed.
+void CloseLineEditor(LineEditor* editor);
+
+#endif  // LARKHORN_APP_LINE_EDITOR_H_

@@ -1,0 +1,45 @@
+# bash completion for larkhorn: the options, the temperament names and, in
+# the device position, the playback devices larkhorn lists.
+
+_larkhorn() {
+  local cur prev words cword
+  _init_completion -n : || return
+
+  local options="--help -h --version --list-devices --a4 --temperament --note"
+  local temperaments="equal pythagorean meantone werckmeister3 kirnberger3
+    vallotti young"
+  # Options followed by a value of their own.
+  local valued="--a4 --temperament --note"
+
+  case $prev in
+    --temperament)
+      COMPREPLY=($(compgen -W "$temperaments" -- "$cur"))
+      return
+      ;;
+    --a4 | --note)
+      return
+      ;;
+  esac
+
+  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    return
+  fi
+
+  # Frequency, seconds, device: count the arguments before this one,
+  # leaving out the options and their values.
+  local i position=0
+  for ((i = 1; i < cword; i++)); do
+    if [[ " $valued " == *" ${words[i]} "* ]]; then
+      ((i++))
+    elif [[ ${words[i]} != -* ]]; then
+      ((position++))
+    fi
+  done
+  if ((position == 2)); then
+    local devices
+    devices=$("$1" --list-devices 2>/dev/null | sed 's/  .*//')
+    COMPREPLY=($(compgen -W "$devices" -- "$cur"))
+    __ltrim_colon_completions "$cur"
+  fi
+} && complete -F _larkhorn larkhorn
