@@ -16,15 +16,6 @@
 
 namespace {
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos;
-       at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 std::string Menu(const std::string& hz, const std::string& seconds) {
   return "Enter 'p' to play current note (" + hz + " Hz)\n" +
          "Enter 'o' to change the octave\n" +

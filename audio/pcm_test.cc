@@ -103,15 +103,6 @@ TEST(TestCardTest, CardThatOnlyRunsAt48000) {
   EXPECT_LT(std::fabs(Cents(fit.cyclesPerSample * 48000, 440)), 0.01);
 }
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos;
-       at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 // In the console the rate the card settled on stays for the rest of the
 // run: the next tone is made at 48000 Hz, with no second warning.
 TEST(TestCardTest, ConsoleKeepsTheRateTheCardSettledOn) {

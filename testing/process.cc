@@ -67,6 +67,15 @@ void WaitForBytes(const std::string& path, size_t bytes, pid_t pid) {
   }
 }
 
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos;
+       at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 std::string WithoutConsoleHints(const std::string& err) {
   const char* const kHints[] = {
       " is not a note name, so it sounds as A", " is not a number: the ",
