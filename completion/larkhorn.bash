@@ -26,17 +26,20 @@ _larkhorn() {
     return
   fi
 
-  # Frequency, seconds, device: count the arguments before this one,
-  # leaving out the options and their values.
-  local i position=0
+  # Frequency, seconds, device (with --note, seconds and device): count
+  # the arguments before this one, leaving out the options and their values.
+  local i position=0 device=2
   for ((i = 1; i < cword; i++)); do
+    if [[ ${words[i]} == --note || ${words[i]} == --note=* ]]; then
+      device=1
+    fi
     if [[ " $valued " == *" ${words[i]} "* ]]; then
       ((i++))
     elif [[ ${words[i]} != -* ]]; then
       ((position++))
     fi
   done
-  if ((position == 2)); then
+  if ((position == device)); then
     local devices
     devices=$("$1" --list-devices 2>/dev/null | sed 's/  .*//')
     COMPREPLY=($(compgen -W "$devices" -- "$cur"))

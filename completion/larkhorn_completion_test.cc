@@ -43,7 +43,8 @@ TEST(CompletionTest, OptionsAndDevices) {
          "complete_last $larkhorn --temperament w\n"
          "complete_last $larkhorn 440 2 ''\n"
          "complete_last $larkhorn 440 2 lark\n"
-         "complete_last $larkhorn --a4 442 440 ''\n";
+         "complete_last $larkhorn --a4 442 440 ''\n"
+         "complete_last $larkhorn --note E2 1 lark\n";
   // The binary reads the test's ALSA configuration, not the machine's.
   const std::string command = "HOME=" + dir.path +
                               " XDG_CONFIG_HOME=" + dir.path +
@@ -73,7 +74,7 @@ TEST(CompletionTest, OptionsAndDevices) {
             "--list-devices\n"
             "--a4 --help --list-devices --note --temperament --version\n"
             "werckmeister3\n" +
-                devices + "larkhorn_hinted\n\n");
+                devices + "larkhorn_hinted\n\nlarkhorn_hinted\n");
 }
 
 }  // namespace
