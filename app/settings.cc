@@ -206,10 +206,11 @@ bool ParseWholeDouble(const std::string& text, double* value) {
   return end == text.c_str() + text.size();
 }
 
-// Reads the option at argv[*index] into settings; the note, which depends on
-// the other options, only into *note. Returns what is wrong, or "".
+// Reads the option at argv[*index] into settings; *noteGiven says that the
+// note's frequency is still to be worked out, once every option is read.
+// Returns what is wrong, or "".
 std::string ParseOption(int argc, const char* const* argv, int* index,
-                        ToneSettings& settings, std::string* note) {
+                        ToneSettings& settings, bool* noteGiven) {
   std::string value;
   bool missing = false;
   const char* name = nullptr;
@@ -240,7 +241,9 @@ std::string ParseOption(int argc, const char* const* argv, int* index,
     std::string noteName;
     double octave = 0;
     if (!missing && ParseScientificName(value, &noteName, &octave)) {
-      *note = value;
+      settings.noteName = noteName;
+      settings.octave = octave;
+      *noteGiven = true;
       return "";
     }
   } else {
@@ -259,22 +262,20 @@ std::string ParseOption(int argc, const char* const* argv, int* index,
 std::string ParseCommandLine(int argc, const char* const* argv,
                              ToneSettings& settings) {
   int first = 1;
-  std::string note;
+  bool noteGiven = false;
   for (; first < argc && strncmp(argv[first], "--", 2) == 0; ++first) {
-    const std::string error = ParseOption(argc, argv, &first, settings, &note);
+    const std::string error =
+        ParseOption(argc, argv, &first, settings, &noteGiven);
     if (!error.empty()) return error;
   }
   // What follows the options keeps the rules it has without them; a note
   // takes the frequency's place.
   std::vector<const char*> args(argv + first, argv + argc);
-  if (!note.empty()) {
+  if (noteGiven) {
     if (args.size() > 2) {
       return "one argument too many, " + Printable(args[2]) + ": with " +
              kNoteOption + " the arguments are [seconds [device]]";
     }
-    double octave = 0;
-    ParseScientificName(note, &settings.noteName, &octave);
-    settings.octave = octave;
     settings.frequency = NotePitch(settings);
     settings.oneShot = true;
     args.insert(args.begin(), nullptr);
