@@ -7,9 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
-
 #include "testing/process.h"
 
 namespace {
@@ -125,13 +122,11 @@ TEST(InterruptTest, OneSignalEndsPlaybackStuckInTheLibrary) {
   RunExtras extras;
   extras.whileRunning = [reader, capacity](pid_t pid) {
     // Once the pipe is full, every write of the recording blocks.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    int queued = 0;
-    while (ioctl(reader, FIONREAD, &queued) == 0 && queued < capacity &&
-           kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    WaitFor([&] {
+      int queued = 0;
+      return ioctl(reader, FIONREAD, &queued) != 0 || queued >= capacity ||
+             kill(pid, 0) != 0;
+    });
     kill(pid, SIGTERM);
   };
   RunResult run = RunLarkhorn(dir, {"440", "10", "stuck"}, "", {}, extras);

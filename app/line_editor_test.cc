@@ -7,10 +7,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <string>
-#include <thread>
 
 #include "testing/process.h"
 
@@ -51,18 +49,6 @@ TEST(LineEditorTest, UpArrowReplaysTheLastLineOnlyAtATerminal) {
                            "Enter frequency in Hz\n" +
                            "Frequency = 523.25 Hz\n" + Menu("523.2", "1.0") +
                            Menu("440.0", "1.0"));
-}
-
-// Polls until f() holds, or 20 s have passed; whether it held.
-template <typename Condition>
-bool WaitFor(Condition f) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!f()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 // Ctrl-C while a line is being edited ends the program by the signal, as

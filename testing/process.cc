@@ -57,14 +57,22 @@ std::string ReadFile(const std::string& path) {
   return contents.str();
 }
 
-void WaitForBytes(const std::string& path, size_t bytes, pid_t pid) {
+bool WaitFor(const std::function<bool()>& condition) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  struct stat info {};
-  while ((stat(path.c_str(), &info) != 0 || size_t(info.st_size) < bytes) &&
-         kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) {
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  return true;
+}
+
+void WaitForBytes(const std::string& path, size_t bytes, pid_t pid) {
+  WaitFor([&] {
+    struct stat info {};
+    return (stat(path.c_str(), &info) == 0 && size_t(info.st_size) >= bytes) ||
+           kill(pid, 0) != 0;
+  });
 }
 
 size_t Count(const std::string& text, const std::string& part) {

@@ -70,6 +70,9 @@ std::string ReadFile(const std::string& path);
 // How many times part stands in text, overlapping ones too.
 size_t Count(const std::string& text, const std::string& part);
 
+// Polls until condition holds, or 20 s have passed; whether it held.
+bool WaitFor(const std::function<bool()>& condition);
+
 // Waits until the file at path holds at least bytes, or process pid has
 // ended, or 20 s have passed.
 void WaitForBytes(const std::string& path, size_t bytes, pid_t pid);
