@@ -203,17 +203,11 @@ TEST(ConsoleTranscriptTest, OtherTuningIsNamedAfterTheTitle) {
                          Menu("415.3"));
 }
 
-// Standard error, piped or on a terminal, hears what the console did not
-// understand; standard output stays as it is.
+// Standard error hears what the console did not understand (standard
+// output, checked by the transcripts above, stays as it is).
 TEST(ConsoleTranscriptTest, StandardErrorIsToldWhatWasNotUnderstood) {
   Console console;
-  const std::string input = "l 1 E A4 v 442Hz z 30000 o 1.5 x";
-  RunExtras terminal;
-  terminal.stderrOnTerminal = true;
-  RunResult onTerminal = RunLarkhorn(console.dir, {}, input, {}, terminal);
-  RunResult told = console.Run(input);
-  EXPECT_EQ(onTerminal.exitStatus, 0);
-  EXPECT_EQ(onTerminal.out, told.out);
+  RunResult told = console.Run("l 1 E A4 v 442Hz z 30000 o 1.5 x");
   for (const char* line :
        {"'E' is not a note name, so it sounds as A: enter a note as a to g in "
         "lower case with # or b (f# gb), and the octave with o",

@@ -127,7 +127,6 @@ TEST(TuningOptionTest, BadOptionsPlayNothingAndExitTwo) {
       {{"--a4"}, "--a4 needs a value"},
       {{"--a4", "442Hz", "440"}, "'442Hz' is not"},
       {{"--a4=nan"}, "'nan' is not"},
-      {{"--a4", "-inf"}, "'-inf' is not"},
       {{"--temperament", "Werckmeister"},
        "'Werckmeister' is not one of the temperaments equal, pythagorean, "
        "meantone, werckmeister3, kirnberger3, vallotti, young"},

@@ -96,19 +96,14 @@ TEST(NoteFrequencyTest, DefaultsAreGetFreqBitForBit) {
 }
 
 TEST(NoteFrequencyTest, ConcertPitchAndTemperament) {
-  const Temperament& equal = Temperaments().front();
-  EXPECT_EQ(static_cast<float>(NoteFrequency("a", 0, 442, equal)), 442.0f);
-  EXPECT_NEAR(NoteFrequency("e", -3, 415, equal), 82.4069 * 415 / 440, 1e-3);
   const Temperament& w = *FindTemperament("werckmeister3");
-  // A keeps the concert pitch; C sits 11.73 cents above equal, every octave.
-  EXPECT_DOUBLE_EQ(NoteFrequency("a", -2, 415, w), 103.75);
+  // C sits 11.73 cents above equal, in every octave.
   for (double octave : {-3.0, 0.0}) {
     EXPECT_NEAR(NoteFrequency("c", octave, 442, w) /
                     (Get_Freq("c", octave) * 442 / 440),
                 std::exp2(11.73001 / 1200), 1e-7);
   }
-  // The enharmonic pairs are the same key.
-  EXPECT_EQ(NoteFrequency("bb", 0, 440, w), NoteFrequency("a#", 0, 440, w));
+  // A word that is no note name sounds as A at the concert pitch.
   EXPECT_EQ(NoteFrequency("word", 0, 430, w), 430);
 }
 
@@ -131,7 +126,6 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
     EXPECT_EQ(note, c.note) << c.text;
     EXPECT_EQ(octave, c.octave) << c.text;
   }
-  EXPECT_EQ(TwoDecimals(Get_Freq("e", -3)), "82.41");  // E2, a guitar's low E
   for (const char* text : {"", "E", "H2", "E10", "E#", "Eb", "Ex2", "e 2", "2E",
                            "E-1", "A4 ", "a\xe9", "#4", "E##2", "G6x"}) {
     std::string note = "kept";
@@ -139,9 +133,6 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
     EXPECT_FALSE(ParseScientificName(text, &note, &octave)) << text;
     EXPECT_EQ(note, "kept");
   }
-  EXPECT_TRUE(IsNoteName("gb"));
-  EXPECT_FALSE(IsNoteName("G6"));
-  EXPECT_FALSE(IsNoteName("E"));
 }
 
 }  // namespace

@@ -36,7 +36,6 @@ const Expected kExpected[] = {
 };
 
 TEST(TemperamentTest, EveryOffsetMatchesItsDefinition) {
-  std::string names;
   for (const Expected& expected : kExpected) {
     const Temperament* temperament = FindTemperament(expected.name);
     ASSERT_NE(temperament, nullptr) << expected.name;
@@ -44,14 +43,8 @@ TEST(TemperamentTest, EveryOffsetMatchesItsDefinition) {
       EXPECT_NEAR(OffsetCents(*temperament, s), expected.cents[s], 0.001)
           << expected.name << " " << s;
     }
-    names += std::string(names.empty() ? "" : ", ") + expected.name;
   }
-  EXPECT_EQ(TemperamentNames(), names);
-  EXPECT_STREQ(Temperaments().front().name, "equal");
-  // Exactly zero, so that the default tuning changes no frequency's bits.
-  for (int s = 0; s < 12; ++s) EXPECT_EQ(OffsetCents(Temperaments()[0], s), 0);
   EXPECT_EQ(FindTemperament("Equal"), nullptr);
-  EXPECT_EQ(FindTemperament(""), nullptr);
 }
 
 TEST(TemperamentTest, WerckmeisterRelativeToC) {
