@@ -48,8 +48,9 @@ bool PlayTone(ToneSettings& settings) {
     EndToneSignals(settings);
     return false;
   }
-  MakePackedTone(packed.get(), settings.frequency, settings.sampleRate, n,
-                 settings.volumePercent);
+  const Tone tone = PlanTone(Timbres().front(), {settings.frequency},
+                             settings.sampleRate, settings.volumePercent, n);
+  MakePackedTone(packed.get(), tone, n);
   Countdown countdown =
       StartCountdown(settings.frequency, double(n) / settings.sampleRate);
   PlayControl control;
