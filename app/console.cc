@@ -137,8 +137,8 @@ void PrintBanner(const ToneSettings& settings) {
   if (banner == BannerState::Title) {
     printf("\nLarkhorn\n\n");
     if (OtherTuning(settings)) {
-      printf("Tuning: A4 = %g Hz, %s\n", settings.concertPitch,
-             settings.temperament->title);
+      printf("Tuning: A4 = %g Hz, %s\n", settings.tuning.concertPitch,
+             settings.tuning.temperament->title);
     }
   }
   if (banner != BannerState::Help) return;

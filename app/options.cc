@@ -49,7 +49,7 @@ bool ApplyConcertPitch(const std::string& value, ToneSettings& settings,
       !(pitch >= kLowestConcertPitch && pitch <= kHighestConcertPitch)) {
     return false;
   }
-  settings.concertPitch = pitch;
+  settings.tuning.concertPitch = pitch;
   return true;
 }
 
@@ -57,7 +57,7 @@ bool ApplyTemperament(const std::string& value, ToneSettings& settings,
                       CommandLine&) {
   const Temperament* temperament = FindTemperament(value);
   if (temperament == nullptr) return false;
-  settings.temperament = temperament;
+  settings.tuning.temperament = temperament;
   return true;
 }
 

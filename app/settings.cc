@@ -31,12 +31,11 @@ float ClampLength(float seconds) {
 }
 
 bool OtherTuning(const ToneSettings& settings) {
-  return settings.concertPitch != kStandardConcertPitch ||
-         settings.temperament != &Temperaments().front();
+  return settings.tuning.concertPitch != kStandardConcertPitch ||
+         settings.tuning.temperament != &Temperaments().front();
 }
 
 float NotePitch(const ToneSettings& settings) {
-  return static_cast<float>(NoteFrequency(settings.noteName, settings.octave,
-                                          settings.concertPitch,
-                                          *settings.temperament));
+  return static_cast<float>(
+      NoteFrequency(settings.noteName, settings.octave, settings.tuning));
 }

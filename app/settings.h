@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pitch/temperament.h"
+#include "pitch/note.h"
 
 enum class PitchMode { Note = 1, Frequency = 2 };
 enum class BannerState { Title = 0, Plain = 1, Help = 2 };
@@ -24,15 +24,14 @@ struct ToneSettings {
   BannerState banner = BannerState::Title;
   bool oneShot = false;
   std::string command;
-  double concertPitch = 440.0;  // A in octave 0, in Hz
-  const Temperament* temperament = &Temperaments().front();
+  Tuning tuning;
 };
 
 // Whether the concert pitch or the temperament is not the default.
 bool OtherTuning(const ToneSettings& settings);
 
-// The frequency of the settings' note name and octave at their concert
-// pitch and temperament, rounded to single precision.
+// The frequency of the settings' note name and octave in their tuning,
+// rounded to single precision.
 float NotePitch(const ToneSettings& settings);
 
 // text in single quotes for a message: bytes that do not print shown as ?,
