@@ -132,14 +132,32 @@ const StringPreset* FindPreset(const std::string& token) {
   return nullptr;
 }
 
+// The line after the title that names the options in force.
+void PrintTuning(const ToneSettings& settings) {
+  const Tuning& tuning = settings.tuning;
+  printf("Tuning: A4 = %g Hz, %s", tuning.concertPitch,
+         tuning.temperament->title);
+  if (tuning.cents != 0) printf(", %+g cents", tuning.cents);
+  if (tuning.transpose != 0) {
+    printf(", transposed %+d semitones", tuning.transpose);
+  }
+  if (settings.timbre != &Timbres().front()) {
+    printf(", %s timbre", settings.timbre->name);
+  }
+  const char* separator = ", with ";
+  for (const NamedNote& note : settings.withNotes) {
+    printf("%s%s", separator,
+           ScientificName(note.noteName, note.octave).c_str());
+    separator = " ";
+  }
+  printf("\n");
+}
+
 void PrintBanner(const ToneSettings& settings) {
   const BannerState banner = settings.banner;
   if (banner == BannerState::Title) {
     printf("\nLarkhorn\n\n");
-    if (OtherTuning(settings)) {
-      printf("Tuning: A4 = %g Hz, %s\n", settings.concertPitch,
-             settings.temperament->title);
-    }
+    if (OtherTuning(settings)) PrintTuning(settings);
   }
   if (banner != BannerState::Help) return;
   printf("\n-------------------------------------\n");

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "pitch/note.h"
+#include "testing/process.h"
+
 namespace {
 
 std::vector<ToneSettings>* tonesPlayed = nullptr;
@@ -24,8 +27,10 @@ struct ConsoleRun {
   std::string out;
 };
 
-ConsoleRun RunConsoleOn(const std::string& input) {
+ConsoleRun RunConsoleOn(const std::string& input,
+                        const ToneSettings& settings = {}) {
   ConsoleRun run;
+  run.settings = settings;
   tonesPlayed = &run.tones;
   FILE* in = input.empty()
                  ? fopen("/dev/null", "r")
@@ -176,6 +181,30 @@ TEST(ConsoleTest, TokensAreWholeAndNeverOverflow) {
   ConsoleRun binary = RunConsoleOn(std::string("c\0#\xff p", 6));
   ASSERT_EQ(binary.tones.size(), 1u);
   EXPECT_EQ(binary.tones[0].frequency, 440.0f);
+}
+
+// Presets are transposed and moved by the cents, the menu shows the pitch
+// that plays, and a line names every option in force.
+TEST(ConsoleTest, ToneOptionsNamedAndHeard) {
+  ToneSettings settings;
+  settings.tuning.transpose = -7;  // a horn in F
+  settings.tuning.cents = -2.5;
+  settings.timbre = FindTimbre("bright");
+  settings.withNotes = {{"e", -1}, {"c#", 0}};
+  ConsoleRun run = RunConsoleOn("G5 x", settings);
+  ASSERT_EQ(run.tones.size(), 1u);
+  // G5 is A2, which sounds as D2.
+  const float d2 =
+      static_cast<float>(Get_Freq("d", -3) * std::exp2(-2.5 / 1200));
+  EXPECT_EQ(run.tones[0].frequency, d2);
+  char menu[64];
+  snprintf(menu, sizeof menu, "play current note (%.1f Hz)\n", d2);
+  EXPECT_EQ(Count(run.out, menu), 1u);
+  EXPECT_EQ(run.out.rfind("\nLarkhorn\n\nTuning: A4 = 440 Hz, equal "
+                          "temperament, -2.5 cents, transposed -7 "
+                          "semitones, bright timbre, with E4 C#5\n",
+                          0),
+            0u);
 }
 
 TEST(ConsoleTest, EndOfInputEndsAtMenuOrPrompt) {

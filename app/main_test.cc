@@ -131,6 +131,12 @@ TEST(TuningOptionTest, BadOptionsPlayNothingAndExitTwo) {
        "meantone, werckmeister3, kirnberger3, vallotti, young"},
       {{"--note", "H2"}, "--note 'H2' is not a note name"},
       {{"--note", "E2", "1", "null", "x"}, "one argument too many, 'x'"},
+      {{"--timbre", "Warm"},
+       "'Warm' is not one of the timbres sine, warm, bright"},
+      {{"--with", "E4,"}, "--with 'E4,' is not 1 to 3 note names"},
+      {{"--with=C4,E4,G4,C5"}, "'C4,E4,G4,C5' is not"},
+      {{"--cents", "-100.01"}, "not a number of cents from -100 to 100"},
+      {{"--transpose", "2.0"}, "not a whole number of semitones"},
       {{"--quiet", "440"}, "unrecognised option '--quiet'"},
       {{"--"}, "unrecognised option '--'"},
   };

@@ -1,6 +1,8 @@
 #include "app/options.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +16,21 @@ namespace {
 const char kA4Option[] = "--a4";
 const char kTemperamentOption[] = "--temperament";
 const char kNoteOption[] = "--note";
+const char kTimbreOption[] = "--timbre";
+const char kWithOption[] = "--with";
+const char kCentsOption[] = "--cents";
+const char kTransposeOption[] = "--transpose";
 
 // Every standard from baroque to the highest orchestral pitch, with room.
 const double kLowestConcertPitch = 380;
 const double kHighestConcertPitch = 500;
+
+// A semitone either way; two octaves either way.
+const double kMostCents = 100;
+const int kMostSemitones = 24;
+
+// Notes sounding with the tone, besides its own.
+const size_t kMostWithNotes = 3;
 
 // printf into a std::string, for the help's aligned lines.
 std::string Format(const char* format, ...)
@@ -49,7 +62,7 @@ bool ApplyConcertPitch(const std::string& value, ToneSettings& settings,
       !(pitch >= kLowestConcertPitch && pitch <= kHighestConcertPitch)) {
     return false;
   }
-  settings.concertPitch = pitch;
+  settings.tuning.concertPitch = pitch;
   return true;
 }
 
@@ -57,7 +70,61 @@ bool ApplyTemperament(const std::string& value, ToneSettings& settings,
                       CommandLine&) {
   const Temperament* temperament = FindTemperament(value);
   if (temperament == nullptr) return false;
-  settings.temperament = temperament;
+  settings.tuning.temperament = temperament;
+  return true;
+}
+
+bool ApplyTimbre(const std::string& value, ToneSettings& settings,
+                 CommandLine&) {
+  const Timbre* timbre = FindTimbre(value);
+  if (timbre == nullptr) return false;
+  settings.timbre = timbre;
+  return true;
+}
+
+// Scientific names separated by commas, none of them empty.
+bool ApplyWith(const std::string& value, ToneSettings& settings, CommandLine&) {
+  std::vector<NamedNote> notes;
+  size_t start = 0;
+  while (notes.size() < kMostWithNotes) {
+    const size_t comma = std::min(value.find(',', start), value.size());
+    NamedNote note;
+    if (!ParseScientificName(value.substr(start, comma - start), &note.noteName,
+                             &note.octave)) {
+      return false;
+    }
+    notes.push_back(note);
+    if (comma == value.size()) {
+      settings.withNotes = notes;
+      return true;
+    }
+    start = comma + 1;
+  }
+  return false;
+}
+
+bool ApplyCents(const std::string& value, ToneSettings& settings,
+                CommandLine&) {
+  double cents = 0;
+  if (!ParseWholeDouble(value, &cents) ||
+      !(cents >= -kMostCents && cents <= kMostCents)) {
+    return false;
+  }
+  settings.tuning.cents = cents;
+  return true;
+}
+
+bool ApplyTranspose(const std::string& value, ToneSettings& settings,
+                    CommandLine&) {
+  if (value.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long semitones = strtol(value.c_str(), &end, 10);
+  if (end != value.c_str() + value.size() || errno != 0 ||
+      semitones < -kMostSemitones || semitones > kMostSemitones) {
+    return false;
+  }
+  settings.tuning.transpose = static_cast<int>(semitones);
   return true;
 }
 
@@ -107,15 +174,60 @@ std::string OptionLines() {
   return text;
 }
 
+// The beats of two notes at the default tuning: where partial a of the
+// lower meets partial b of the upper.
+double BeatsPerSecond(const char* lower, int a, const char* upper, int b) {
+  std::string name;
+  double octave = 0;
+  ParseScientificName(lower, &name, &octave);
+  const double low = NoteFrequency(name, octave, Tuning());
+  ParseScientificName(upper, &name, &octave);
+  return std::fabs(a * low - b * NoteFrequency(name, octave, Tuning()));
+}
+
+std::string TimbresHelp() {
+  std::string text = Format(
+      "\nTimbres (%s), each note's harmonics below 0.45 times the rate:\n",
+      kTimbreOption);
+  for (const Timbre& timbre : Timbres()) {
+    text += Format("  %-7s %s\n", timbre.name, timbre.help);
+  }
+  text +=
+      "Laptop and small speakers play little below 150-200 Hz, so a low "
+      "string's\n"
+      "sine is barely heard on them; bright's harmonics are, and the ear "
+      "hears the\n"
+      "note from them. warm and bright fade in and out over whole cycles.\n";
+  text += Format(
+      "\nTuning by beats with %s: two notes beat where their partials "
+      "nearly meet.\n"
+      "In equal temperament C4 and G4 beat %.2f times a second (C4's third "
+      "partial\n"
+      "against G4's second), C4 and E4 %.2f times (fifth against fourth); "
+      "a pure\n"
+      "fifth or third does not beat. Use warm or bright: a sine has no "
+      "partials.\n",
+      kWithOption, BeatsPerSecond("C4", 3, "G4", 2),
+      BeatsPerSecond("C4", 5, "E4", 4));
+  text += Format(
+      "\nTransposing instruments (%s): -2 Bb clarinet, trumpet, soprano "
+      "sax;\n"
+      "-3 A clarinet; -7 horn in F; -9 Eb alto sax; -14 tenor sax; -21 "
+      "baritone sax.\n",
+      kTransposeOption);
+  return text;
+}
+
 std::string OptionsHelp() {
   std::string text = Format(
       "\nOptions come before the other arguments, as %s 442 or %s=442:\n",
       kA4Option, kA4Option);
   text += OptionLines();
   text += Format(
-      "Note names, string presets and %s follow %s and %s;\n"
-      "a frequency in Hz plays as given.\n",
-      kNoteOption, kA4Option, kTemperamentOption);
+      "Note names, string presets, %s and %s follow %s, %s,\n"
+      "%s and %s; a frequency in Hz plays as given.\n",
+      kNoteOption, kWithOption, kA4Option, kTemperamentOption, kCentsOption,
+      kTransposeOption);
   text +=
       "\nTemperaments, by the eleven fifths of the chain "
       "Eb-Bb-F-C-G-D-A-E-B-F#-C#-G#:\n"
@@ -129,6 +241,7 @@ std::string OptionsHelp() {
     text += Format("  %-14s %s: %s\n", temperament.name, temperament.title,
                    temperament.definition);
   }
+  text += TimbresHelp();
   text += Format(
       "\nOctaves in the menu run from A to G#: octave 0 from A4 (the concert "
       "pitch)\n"
@@ -241,6 +354,28 @@ const std::vector<Option>& Options() {
        Format("how the twelve notes are tuned (default %s)",
               Temperaments().front().name),
        "one of the temperaments " + TemperamentNames(), ApplyTemperament},
+      {kCentsOption, "C", false,
+       Format("move every named note C cents, %g to %g (default 0)",
+              -kMostCents, kMostCents),
+       Format("a number of cents from %g to %g", -kMostCents, kMostCents),
+       ApplyCents},
+      {kTransposeOption, "N", false,
+       Format("named notes are written for a transposing instrument\n"
+              "and sound N semitones away, %d to %d (default 0)",
+              -kMostSemitones, kMostSemitones),
+       Format("a whole number of semitones from %d to %d", -kMostSemitones,
+              kMostSemitones),
+       ApplyTranspose},
+      {kTimbreOption, "NAME", false,
+       Format("how each note sounds (default %s)", Timbres().front().name),
+       "one of the timbres " + TimbreNames(), ApplyTimbre},
+      {kWithOption, "NOTES", false,
+       Format("1 to %zu more notes that sound with every tone, by\n"
+              "scientific name, separated by commas: G4 or E4,G4",
+              kMostWithNotes),
+       Format("1 to %zu note names separated by commas, as G4 or E4,G4",
+              kMostWithNotes),
+       ApplyWith},
       {kNoteOption, "NAME", true,
        "play one note by its scientific pitch name, as E2 or C#4:\n"
        "a letter A-G, an optional # or b, an octave 0-9;\n"

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "pitch/note.h"
+
 namespace {
 
 ToneSettings Parse(std::vector<const char*> args) {
@@ -112,6 +114,26 @@ TEST(OptionTableTest, EveryOptionIsShownAndParsed) {
     EXPECT_NE(unknown.find(option.name), std::string::npos) << option.name;
     EXPECT_NE(Info({option.name}), "") << option.name;
   }
+}
+
+TEST(ParseCommandLineTest, ToneOptions) {
+  // A Bb instrument's written C4 sounds Bb3; 10 cents sharp.
+  ToneSettings note =
+      Parse({"--transpose=-2", "--cents", "10", "--note", "C4", "1"});
+  EXPECT_EQ(note.frequency,
+            static_cast<float>(Get_Freq("a#", -1) * std::exp2(10.0 / 1200)));
+  // A frequency in Hz plays as given.
+  EXPECT_EQ(Parse({"--transpose", "24", "--cents=-100", "440"}).frequency,
+            440.0f);
+
+  ToneSettings chord = Parse({"--timbre", "bright", "--with", "E4,Bb4,C#5"});
+  EXPECT_EQ(chord.timbre, FindTimbre("bright"));
+  ASSERT_EQ(chord.withNotes.size(), 3u);
+  EXPECT_EQ(chord.withNotes[1].noteName, "a#");
+  EXPECT_EQ(chord.withNotes[1].octave, 0);
+  EXPECT_EQ(chord.withNotes[2].noteName, "c#");
+  EXPECT_EQ(chord.withNotes[2].octave, 0);
+  EXPECT_FALSE(chord.oneShot);
 }
 
 TEST(ParseCommandLineTest, LengthIsClamped) {

@@ -31,12 +31,19 @@ float ClampLength(float seconds) {
 }
 
 bool OtherTuning(const ToneSettings& settings) {
-  return settings.concertPitch != kStandardConcertPitch ||
-         settings.temperament != &Temperaments().front();
+  const Tuning standard;
+  return settings.tuning.concertPitch != standard.concertPitch ||
+         settings.tuning.temperament != standard.temperament ||
+         settings.tuning.cents != standard.cents ||
+         settings.tuning.transpose != standard.transpose ||
+         settings.timbre != &Timbres().front() || !settings.withNotes.empty();
+}
+
+float NotePitch(const ToneSettings& settings, const NamedNote& note) {
+  return static_cast<float>(
+      NoteFrequency(note.noteName, note.octave, settings.tuning));
 }
 
 float NotePitch(const ToneSettings& settings) {
-  return static_cast<float>(NoteFrequency(settings.noteName, settings.octave,
-                                          settings.concertPitch,
-                                          *settings.temperament));
+  return NotePitch(settings, {settings.noteName, settings.octave});
 }

@@ -5,11 +5,19 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "pitch/temperament.h"
+#include "pitch/note.h"
+#include "synth/tone.h"
 
 enum class PitchMode { Note = 1, Frequency = 2 };
 enum class BannerState { Title = 0, Plain = 1, Help = 2 };
+
+// A note by the console's name and octave.
+struct NamedNote {
+  std::string noteName;
+  double octave;
+};
 
 // Everything the user can set, for the whole run.
 struct ToneSettings {
@@ -24,15 +32,20 @@ struct ToneSettings {
   BannerState banner = BannerState::Title;
   bool oneShot = false;
   std::string command;
-  double concertPitch = 440.0;  // A in octave 0, in Hz
-  const Temperament* temperament = &Temperaments().front();
+  Tuning tuning;
+  const Timbre* timbre = &Timbres().front();
+  std::vector<NamedNote> withNotes;  // sound together with every tone
 };
 
-// Whether the concert pitch or the temperament is not the default.
+// Whether any of the tuning, the timbre and the notes sounding with every
+// tone is not the default.
 bool OtherTuning(const ToneSettings& settings);
 
-// The frequency of the settings' note name and octave at their concert
-// pitch and temperament, rounded to single precision.
+// The frequency of a note name and octave in the settings' tuning, rounded
+// to single precision.
+float NotePitch(const ToneSettings& settings, const NamedNote& note);
+
+// NotePitch of the settings' own note name and octave.
 float NotePitch(const ToneSettings& settings);
 
 // text in single quotes for a message: bytes that do not print shown as ?,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "app/countdown.h"
 #include "app/interrupt.h"
@@ -48,8 +49,13 @@ bool PlayTone(ToneSettings& settings) {
     EndToneSignals(settings);
     return false;
   }
-  MakePackedTone(packed.get(), settings.frequency, settings.sampleRate, n,
-                 settings.volumePercent);
+  std::vector<float> frequencies = {settings.frequency};
+  for (const NamedNote& note : settings.withNotes) {
+    frequencies.push_back(NotePitch(settings, note));
+  }
+  const Tone tone = PlanTone(*settings.timbre, frequencies, settings.sampleRate,
+                             settings.volumePercent, n);
+  MakePackedTone(packed.get(), tone, n);
   Countdown countdown =
       StartCountdown(settings.frequency, double(n) / settings.sampleRate);
   PlayControl control;

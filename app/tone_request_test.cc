@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
+#include "pitch/note.h"
+#include "synth/tone.h"
 #include "testing/process.h"
 
 namespace {
@@ -34,6 +37,28 @@ TEST(PlayToneTest, PlaysTheWholeToneOnTheNamedDevice) {
   EXPECT_EQ(settings.sampleRate, 44100u);
   EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
             ExpectedTone(1000.0f, 44100, 44100, -50.0f));
+}
+
+// The notes sounding with it follow the tuning; a frequency does not.
+TEST(PlayToneTest, PlaysTheChordInTheTimbre) {
+  TestDir dir;
+  const std::string recording = dir.path + "/tone.raw";
+  ToneSettings settings;
+  settings.frequency = 1000.0f;
+  settings.lengthSeconds = 1.0f;
+  settings.deviceName = "file:'" + recording + "',raw";
+  settings.timbre = FindTimbre("warm");
+  settings.withNotes = {{"e", -1}};  // E4, written for a Bb instrument: D4
+  settings.tuning.transpose = -2;
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(PlayTone(settings));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Frequency = 1000.00 Hz\n");
+  const Tone chord = PlanTone(*settings.timbre,
+                              {1000.0f, static_cast<float>(Get_Freq("d", -1))},
+                              44100, 25.0f, 44100);
+  std::vector<int32_t> expected(44100);
+  MakeToneFrames(chord, 0, 44100, expected.data());
+  EXPECT_EQ(MonoFromStereo24(ReadFile(recording)), expected);
 }
 
 }  // namespace

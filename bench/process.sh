@@ -1,9 +1,10 @@
 #!/bin/bash
 # Whole-process cost of one-shot tones of 8 s and 120 s played into ALSA's
 # null device: wall time, CPU time and peak resident memory per run, the
-# peak memory per frame of the tone, and the CPU time as a ratio to sox
-# making the same tone (stereo signed 24-bit at 44100 Hz, 25 % volume) into
-# the same device in the same run.
+# peak memory per frame of the tone, the CPU time as a ratio to sox making
+# the same tone (stereo signed 24-bit at 44100 Hz, 25 % volume) into the same
+# device in the same run, and for 120 s a bright B0 with F#1 and B1 sounding
+# with it, its CPU time as a ratio to the same binary's 120 s sine (x_sine).
 # Usage: bench/process.sh [larkhorn binary...]   (default: builds
 # build/larkhorn). Several binaries, e.g. before and after a change, are
 # measured side by side.
@@ -33,25 +34,40 @@ measure() {
   cat "$home/time"
 }
 
-printf '%-6s %-24s %8s %8s %8s %8s %9s %11s %7s\n' tone program wall_ms \
-  cpu_ms user_ms sys_ms peak_kB bytes/frame x_sox
+printf '%-13s %-24s %8s %8s %8s %8s %9s %11s %7s %7s\n' tone program \
+  wall_ms cpu_ms user_ms sys_ms peak_kB bytes/frame x_sox x_sine
+# Prints a row: tone label, program, frames, wall, user, sys, peak kB, and
+# the CPU seconds of sox's and of the sine's runs.
+row() {
+  awk -v t="$1" -v p="$2" -v f="$3" -v n="$runs" -v w="$4" -v u="$5" \
+    -v y="$6" -v k="$7" -v x="$8" -v s="$9" '
+    BEGIN {
+      if (length(p) > 24) p = "..." substr(p, length(p) - 20)
+      printf "%-13s %-24s %8.1f %8.1f %8.1f %8.1f %9d %11.2f %7.2f %7.2f\n",
+        t, p, w * 1000 / n, (u + y) * 1000 / n, u * 1000 / n,
+        y * 1000 / n, k, k * 1024 / f, (u + y) / x, (u + y) / s }'
+}
 for seconds in 8 120; do
   frames=$((rate * seconds))
   read -r wall user sys peak < <(measure sox -q -n -r "$rate" -c 2 -b 24 \
     -e signed -t alsa null synth "$seconds" sine 440 vol 0.25)
   soxCpu=$(awk -v u="$user" -v y="$sys" 'BEGIN { print u + y }')
-  for program in sox "${binaries[@]}"; do
-    if [ "$program" != sox ]; then
-      read -r wall user sys peak < <(measure "$program" 440 "$seconds" null)
-    fi
-    awk -v s="$seconds" -v p="$program" -v f="$frames" -v n="$runs" \
-      -v w="$wall" -v u="$user" -v y="$sys" -v k="$peak" -v x="$soxCpu" '
-      BEGIN {
-        if (length(p) > 24) p = "..." substr(p, length(p) - 20)
-        printf "%-6s %-24s %8.1f %8.1f %8.1f %8.1f %9d %11.2f %7.2f\n",
-          s " s", p, w * 1000 / n, (u + y) * 1000 / n, u * 1000 / n,
-          y * 1000 / n, k, k * 1024 / f, (u + y) / x }'
+  row "$seconds s sine" sox "$frames" "$wall" "$user" "$sys" "$peak" \
+    "$soxCpu" "$soxCpu"
+  echo "sox $frames $peak" >>"$home/peaks"
+  for program in "${binaries[@]}"; do
+    read -r wall user sys peak < <(measure "$program" 440 "$seconds" null)
+    sineCpu=$(awk -v u="$user" -v y="$sys" 'BEGIN { print u + y }')
+    row "$seconds s sine" "$program" "$frames" "$wall" "$user" "$sys" \
+      "$peak" "$soxCpu" "$sineCpu"
     echo "$program $frames $peak" >>"$home/peaks"
+    # Only where the binary has timbres.
+    if [ "$seconds" = 120 ] && "$program" --help | grep -q -- --timbre; then
+      read -r wall user sys peak < <(measure "$program" --timbre bright \
+        --with F#1,B1 --note B0 "$seconds" null)
+      row "$seconds s bright" "$program" "$frames" "$wall" "$user" "$sys" \
+        "$peak" "$soxCpu" "$sineCpu"
+    fi
   done
 done
 # What each further frame costs: the slope of peak memory over frame count.

@@ -1,22 +1,28 @@
-# bash completion for larkhorn: the options, the temperament names and, in
-# the device position, the playback devices larkhorn lists.
+# bash completion for larkhorn: the options, the temperament and timbre
+# names and, in the device position, the playback devices larkhorn lists.
 
 _larkhorn() {
   local cur prev words cword
   _init_completion -n : || return
 
-  local options="--help -h --version --list-devices --a4 --temperament --note"
+  local options="--help -h --version --list-devices --a4 --temperament --cents
+    --transpose --timbre --with --note"
   local temperaments="equal pythagorean meantone werckmeister3 kirnberger3
     vallotti young"
+  local timbres="sine warm bright"
   # Options followed by a value of their own.
-  local valued="--a4 --temperament --note"
+  local valued="--a4 --temperament --cents --transpose --timbre --with --note"
 
   case $prev in
     --temperament)
       COMPREPLY=($(compgen -W "$temperaments" -- "$cur"))
       return
       ;;
-    --a4 | --note)
+    --timbre)
+      COMPREPLY=($(compgen -W "$timbres" -- "$cur"))
+      return
+      ;;
+    --a4 | --cents | --transpose | --with | --note)
       return
       ;;
   esac

@@ -1,5 +1,6 @@
-// The bash completion, run in bash with bash-completion loaded: options
-// for an option prefix, the devices larkhorn lists at the device argument.
+// The bash completion, run in bash with bash-completion loaded: the options
+// of the option table for an option prefix, the temperament and timbre
+// names of their tables, the devices larkhorn lists at the device argument.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,9 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
 #include "testing/process.h"
 
 namespace {
+
+// The words sorted and joined by spaces, as complete_last prints them.
+std::string Sorted(std::vector<std::string> words) {
+  std::sort(words.begin(), words.end());
+  std::string line;
+  for (const std::string& word : words)
+    line += (line.empty() ? "" : " ") + word;
+  return line;
+}
 
 const char kBashCompletion[] = "/usr/share/bash-completion/bash_completion";
 
@@ -39,11 +50,13 @@ TEST(CompletionTest, OptionsAndDevices) {
          "larkhorn=" LARKHORN_BINARY
          "\n"
          "complete_last $larkhorn --l\n"
-         "complete_last $larkhorn --\n"
-         "complete_last $larkhorn --temperament w\n"
+         "complete_last $larkhorn -\n"
+         "complete_last $larkhorn --temperament ''\n"
+         "complete_last $larkhorn --timbre ''\n"
+         "complete_last $larkhorn --transpose -2 --with G4 --timbre b\n"
          "complete_last $larkhorn 440 2 ''\n"
          "complete_last $larkhorn 440 2 lark\n"
-         "complete_last $larkhorn --a4 442 440 ''\n"
+         "complete_last $larkhorn --a4 442 --cents -5 440 2 ''\n"
          "complete_last $larkhorn --note E2 1 lark\n";
   // The binary reads the test's ALSA configuration, not the machine's.
   const std::string command = "HOME=" + dir.path +
@@ -65,16 +78,22 @@ TEST(CompletionTest, OptionsAndDevices) {
   for (std::string line; std::getline(listed, line);) {
     names.push_back(line.substr(0, line.find("  ")));
   }
-  std::sort(names.begin(), names.end());
-  std::string devices;
-  for (const std::string& name : names) devices += name + " ";
-  devices.back() = '\n';
+  const std::string devices = Sorted(names);
   EXPECT_NE(devices.find("larkhorn_hinted"), std::string::npos) << devices;
-  EXPECT_EQ(out,
-            "--list-devices\n"
-            "--a4 --help --list-devices --note --temperament --version\n"
-            "werckmeister3\n" +
-                devices + "larkhorn_hinted\n\nlarkhorn_hinted\n");
+  std::vector<std::string> options, temperaments, timbres;
+  for (const Option& option : Options()) options.push_back(option.name);
+  for (const AloneOption& option : AloneOptions()) {
+    options.push_back(option.name);
+    if (option.alias != nullptr) options.push_back(option.alias);
+  }
+  for (const Temperament& temperament : Temperaments()) {
+    temperaments.push_back(temperament.name);
+  }
+  for (const Timbre& timbre : Timbres()) timbres.push_back(timbre.name);
+  EXPECT_EQ(out, "--list-devices\n" + Sorted(options) + "\n" +
+                     Sorted(temperaments) + "\n" + Sorted(timbres) +
+                     "\nbright\n" + devices + "\nlarkhorn_hinted\n" + devices +
+                     "\nlarkhorn_hinted\n");
 }
 
 }  // namespace

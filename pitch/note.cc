@@ -1,6 +1,7 @@
 #include "pitch/note.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -28,6 +29,19 @@ int SemitonesAboveA(const std::string& noteName) {
   return note ? note->semitonesAboveA : 0;
 }
 
+// The name of the note semitone (0-11) above A: its sharp, for a black key.
+const char* NameOf(int semitone) {
+  for (const NoteName& note : kNoteNames) {
+    if (note.semitonesAboveA == semitone) return note.name;
+  }
+  return kNoteNames[0].name;
+}
+
+// Whole octaves below semitone: semitone / 12 rounded down.
+int OctavesIn(int semitone) {
+  return semitone >= 0 ? semitone / 12 : -((11 - semitone) / 12);
+}
+
 }  // namespace
 
 double Get_Freq(const std::string& noteName, double octave) {
@@ -45,10 +59,20 @@ double Get_Freq(const std::string& noteName, double octave) {
 }
 
 double NoteFrequency(const std::string& noteName, double octave,
-                     double concertPitch, const Temperament& temperament) {
-  const double cents = OffsetCents(temperament, SemitonesAboveA(noteName));
+                     const Tuning& tuning) {
+  std::string sounding = noteName;
+  if (tuning.transpose != 0) {
+    const int semitone = SemitonesAboveA(noteName) + tuning.transpose;
+    const int octaves = OctavesIn(semitone);
+    sounding = NameOf(semitone - 12 * octaves);
+    octave += octaves;
+  }
+  const double cents =
+      OffsetCents(*tuning.temperament, SemitonesAboveA(sounding)) +
+      tuning.cents;
   // At the defaults both factors are exactly 1: the same bits as Get_Freq.
-  return Get_Freq(noteName, octave) * (concertPitch / kStandardConcertPitch) *
+  return Get_Freq(sounding, octave) *
+         (tuning.concertPitch / kStandardConcertPitch) *
          std::exp2(cents / 1200);
 }
 
@@ -72,14 +96,19 @@ bool ParseScientificName(const std::string& text, std::string* noteName,
   // Semitones above A4; B#, Cb, E# and Fb are the neighbouring keys.
   const int fromA4 = 12 * (digit - '0') + kLetterAboveC[letter - 'a'] +
                      accidental - (12 * 4 + 9);
-  const int octaveNumber = fromA4 >= 0 ? fromA4 / 12 : -((11 - fromA4) / 12);
-  const int semitone = fromA4 - 12 * octaveNumber;
-  for (const NoteName& note : kNoteNames) {
-    if (note.semitonesAboveA == semitone) {
-      *noteName = note.name;
-      break;
-    }
-  }
+  const int octaveNumber = OctavesIn(fromA4);
+  *noteName = NameOf(fromA4 - 12 * octaveNumber);
   *octave = octaveNumber;
   return true;
+}
+
+std::string ScientificName(const std::string& noteName, double octave) {
+  const int semitone = SemitonesAboveA(noteName);
+  std::string name = NameOf(semitone);
+  name[0] = static_cast<char>(name[0] - 'a' + 'A');
+  // Scientific octaves start at C, three semitones above A.
+  const double number = octave + 4 + (semitone >= 3 ? 1 : 0);
+  char text[32];
+  snprintf(text, sizeof text, "%.0f", number);
+  return name + text;
 }

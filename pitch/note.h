@@ -1,5 +1,6 @@
 // Frequencies of note names: equal-tempered at A = 440 Hz, or at another
-// concert pitch and temperament; scientific pitch names (E2, C#4).
+// concert pitch and temperament, moved by cents, transposed; scientific
+// pitch names (E2, C#4).
 #ifndef LARKHORN_PITCH_NOTE_H_
 #define LARKHORN_PITCH_NOTE_H_
 
@@ -15,11 +16,20 @@ const double kStandardConcertPitch = 440;
 // g# = 830.61 Hz. Any other name sounds as A.
 double Get_Freq(const std::string& noteName, double octave);
 
-// Get_Freq with A of octave 0 at concertPitch Hz and the other notes at
-// their offsets in temperament; exactly Get_Freq at 440 Hz in equal
-// temperament.
+// How note names sound.
+struct Tuning {
+  double concertPitch = kStandardConcertPitch;  // A in octave 0, in Hz
+  const Temperament* temperament = &Temperaments().front();
+  double cents = 0;   // every note this far from its place in the temperament
+  int transpose = 0;  // a note as written sounds this many semitones away
+};
+
+// The frequency at which noteName in octave sounds in tuning: the note
+// transposed, at its offset in the temperament from A of octave 0 at the
+// concert pitch, moved by the cents. Exactly Get_Freq at the defaults, and
+// a transposed note exactly the note it sounds as.
 double NoteFrequency(const std::string& noteName, double octave,
-                     double concertPitch, const Temperament& temperament);
+                     const Tuning& tuning);
 
 // Whether noteName is one of the seventeen names Get_Freq knows.
 bool IsNoteName(const std::string& noteName);
@@ -30,5 +40,9 @@ bool IsNoteName(const std::string& noteName);
 // and its octave; false when text is not such a name.
 bool ParseScientificName(const std::string& text, std::string* noteName,
                          double* octave);
+
+// The scientific pitch name of noteName in octave, as ParseScientificName
+// reads it: "C#4" for c# in octave -1 (a name Get_Freq does not know is A).
+std::string ScientificName(const std::string& noteName, double octave);
 
 #endif  // LARKHORN_PITCH_NOTE_H_

@@ -84,27 +84,70 @@ TEST(GetFreqTest, StringPresetPitches) {
 
 namespace {
 
+Tuning At(double concertPitch, const char* temperament) {
+  Tuning tuning;
+  tuning.concertPitch = concertPitch;
+  tuning.temperament = FindTemperament(temperament);
+  return tuning;
+}
+
 TEST(NoteFrequencyTest, DefaultsAreGetFreqBitForBit) {
-  const Temperament& equal = Temperaments().front();
   for (const char* name : {"a", "a#", "bb", "b", "c", "c#", "db", "d", "d#",
                            "eb", "e", "f", "f#", "gb", "g", "g#", "ab", "A"}) {
     for (double octave : {-4.0, -3.0, -1.0, 0.0, 1.0}) {
-      EXPECT_EQ(NoteFrequency(name, octave, 440, equal), Get_Freq(name, octave))
+      EXPECT_EQ(NoteFrequency(name, octave, Tuning()), Get_Freq(name, octave))
           << name << " " << octave;
     }
   }
 }
 
 TEST(NoteFrequencyTest, ConcertPitchAndTemperament) {
-  const Temperament& w = *FindTemperament("werckmeister3");
+  const Tuning w = At(442, "werckmeister3");
   // C sits 11.73 cents above equal, in every octave.
   for (double octave : {-3.0, 0.0}) {
-    EXPECT_NEAR(NoteFrequency("c", octave, 442, w) /
-                    (Get_Freq("c", octave) * 442 / 440),
-                std::exp2(11.73001 / 1200), 1e-7);
+    EXPECT_NEAR(
+        NoteFrequency("c", octave, w) / (Get_Freq("c", octave) * 442 / 440),
+        std::exp2(11.73001 / 1200), 1e-7);
   }
   // A word that is no note name sounds as A at the concert pitch.
-  EXPECT_EQ(NoteFrequency("word", 0, 430, w), 430);
+  EXPECT_EQ(NoteFrequency("word", 0, At(430, "werckmeister3")), 430);
+}
+
+// A transposed note is, bit for bit, the note it sounds as, in any
+// temperament; cents move every note by the same ratio.
+TEST(NoteFrequencyTest, TranspositionAndCents) {
+  struct Case {
+    const char* written;
+    double octave;
+    int transpose;
+    const char* sounding;
+    double soundingOctave;
+  };
+  const Case cases[] =
+      {
+          {"c", -1, -2, "a#", -1},  // a Bb clarinet's written C4 is Bb3
+          {"a", 0, -9, "c", -1},    // an Eb alto sax's written A4 is C4
+          {"g#", 0, 1, "a", 1},    {"a", 0, -1, "g#", -1},
+          {"e", -3, 24, "e", -1},  {"db", -1, -24, "c#", -3},
+          {"A", 0, 3, "c", 0},  // a word sounds as A, and transposes as A
+      };
+  for (const char* temperament : {"equal", "werckmeister3"}) {
+    for (const Case& c : cases) {
+      Tuning tuning = At(440, temperament);
+      const double sounds = NoteFrequency(c.sounding, c.soundingOctave, tuning);
+      tuning.transpose = c.transpose;
+      EXPECT_EQ(NoteFrequency(c.written, c.octave, tuning), sounds)
+          << c.written << " " << c.transpose << " " << temperament;
+    }
+  }
+  Tuning tuning = At(415, "meantone");
+  const double plain = NoteFrequency("f#", -2, tuning);
+  for (double cents : {-100.0, -0.5, 33.3, 100.0}) {
+    tuning.cents = cents;
+    EXPECT_NEAR(NoteFrequency("f#", -2, tuning) / plain,
+                std::exp2(cents / 1200), 1e-15)
+        << cents;
+  }
 }
 
 TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
@@ -126,6 +169,13 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
     EXPECT_EQ(note, c.note) << c.text;
     EXPECT_EQ(octave, c.octave) << c.text;
   }
+  // And back, sharps for the black keys; a word is A.
+  EXPECT_EQ(ScientificName("db", -1), "C#4");
+  EXPECT_EQ(ScientificName("e", -3), "E2");
+  EXPECT_EQ(ScientificName("a", 0), "A4");
+  EXPECT_EQ(ScientificName("g#", 4), "G#9");
+  EXPECT_EQ(ScientificName("b", -5), "B-1");
+  EXPECT_EQ(ScientificName("word", -1), "A3");
   for (const char* text : {"", "E", "H2", "E10", "E#", "Eb", "Ex2", "e 2", "2E",
                            "E-1", "A4 ", "a\xe9", "#4", "E##2", "G6x"}) {
     std::string note = "kept";

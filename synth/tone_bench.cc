@@ -1,6 +1,7 @@
 // Per-frame cost of MakeTone and NUM24_TO_CHAR for 8 s and 120 s tones at
 // 44100 Hz, and of what the program does (MakePackedTone into a freshly
-// allocated buffer), beside the floor that synthesis cannot beat: the same
+// allocated buffer) for the sine, a warm A4 and a bright B0 with F#1 and B1
+// sounding with it, beside the floor that synthesis cannot beat: the same
 // number of double-precision sin calls stored to memory. x_sin is the ratio of
 // a benchmark's time per frame to that floor. Times are CPU time, which other
 // load on the machine disturbs less than wall time.
@@ -9,7 +10,9 @@
 #include <time.h>
 
 #include <cmath>
+#include <iterator>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "synth/tone.h"
@@ -87,16 +90,34 @@ void BM_NUM24_TO_CHAR(benchmark::State& state) {
   });
 }
 
+struct ToneCase {
+  const char* timbre;
+  std::vector<float> frequencies;
+};
+
+// The tone argument of BM_MakePackedToneCold.
+const ToneCase kToneCases[] = {
+    {"sine", {kFrequency}},
+    {"warm", {kFrequency}},
+    {"bright", {30.867706f, 46.249302f, 61.735413f}},  // B0, F#1, B1
+};
+
 // The program's path: a packed buffer fresh from the kernel, mapped and
 // filled block by block, then freed.
 void BM_MakePackedToneCold(benchmark::State& state) {
   const int32_t frames = static_cast<int32_t>(state.range(0));
+  const ToneCase& tone = kToneCases[state.range(1)];
+  state.SetLabel(std::string(tone.timbre) + ", " +
+                 std::to_string(tone.frequencies.size()) + " notes");
   // A fixed threshold keeps malloc from serving the buffer from memory that
   // an earlier iteration freed, as it would once it raised the threshold.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   TimePerFrame(state, false, [&] {
     PackedBuffer packed = NewPackedBuffer(frames);
-    MakePackedTone(packed.get(), kFrequency, kRate, frames, kVolume);
+    MakePackedTone(packed.get(),
+                   PlanTone(*FindTimbre(tone.timbre), tone.frequencies, kRate,
+                            kVolume, frames),
+                   frames);
     benchmark::DoNotOptimize(packed.get());
     benchmark::ClobberMemory();
   });
@@ -107,11 +128,21 @@ void Lengths(benchmark::internal::Benchmark* b) {
   b->Unit(benchmark::kMillisecond);
 }
 
+void LengthsAndTones(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"frames", "tone"});
+  for (int64_t frames : {kFrames8s, kFrames120s}) {
+    for (size_t tone = 0; tone < std::size(kToneCases); ++tone) {
+      b->Args({frames, static_cast<int64_t>(tone)});
+    }
+  }
+  b->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 BENCHMARK(BM_SinFloor)->Apply(Lengths);
 BENCHMARK(BM_MakeTone)->Apply(Lengths);
 BENCHMARK(BM_NUM24_TO_CHAR)->Apply(Lengths);
-BENCHMARK(BM_MakePackedToneCold)->Apply(Lengths);
+BENCHMARK(BM_MakePackedToneCold)->Apply(LengthsAndTones);
 
 BENCHMARK_MAIN();

@@ -6,11 +6,12 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace {
 
-std::vector<int32_t> Tone(float frequency, uint32_t rate, int32_t n,
+std::vector<int32_t> Sine(float frequency, uint32_t rate, int32_t n,
                           float volume) {
   std::vector<int32_t> samples(n, 12345);
   MakeTone(samples.data(), frequency, rate, n, volume);
@@ -106,7 +107,7 @@ TEST(MakeToneTest, SameBytesAsThePlainFormula) {
 
 TEST(MakeToneTest, MatchesSineFormulaWithWholeCycles) {
   // 440 Hz: 3520 periods of 100.227... samples end exactly at 352800.
-  std::vector<int32_t> a440 = Tone(440.0f, 44100, 352800, 25.0f);
+  std::vector<int32_t> a440 = Sine(440.0f, 44100, 352800, 25.0f);
   EXPECT_EQ(SilenceStart(a440), 352800);
   const float omega = static_cast<float>(440.0 * 2 * M_PI / 44100);
   for (int32_t i : {0, 1, 25, 1000, 352799}) {
@@ -117,14 +118,14 @@ TEST(MakeToneTest, MatchesSineFormulaWithWholeCycles) {
   EXPECT_EQ(a440[0], 0);
 
   // G6 string: 659 periods of 535.149... samples end at 352663.
-  std::vector<int32_t> g6 = Tone(82.40689f, 44100, 352800, 25.0f);
+  std::vector<int32_t> g6 = Sine(82.40689f, 44100, 352800, 25.0f);
   EXPECT_EQ(SilenceStart(g6), 352663);
   EXPECT_NE(g6[352662], 0);
 }
 
 TEST(MakeToneTest, NoWholeCycleGivesSilence) {
   for (float frequency : {0.0f, 0.5f, NAN}) {
-    std::vector<int32_t> samples = Tone(frequency, 44100, 44100, 25.0f);
+    std::vector<int32_t> samples = Sine(frequency, 44100, 44100, 25.0f);
     EXPECT_EQ(SilenceStart(samples), 0) << frequency;
   }
 }
@@ -137,55 +138,55 @@ TEST(MakeToneTest, NothingWrittenForEmptyTone) {
 }
 
 TEST(MakeToneTest, FrequencySignAndNyquistLimit) {
-  EXPECT_EQ(Tone(-440.0f, 44100, 44100, 25.0f),
-            Tone(440.0f, 44100, 44100, 25.0f));
-  EXPECT_EQ(Tone(30000.0f, 44100, 1000, 25.0f),
-            Tone(22050.0f, 44100, 1000, 25.0f));
-  EXPECT_EQ(Tone(INFINITY, 44100, 1000, 25.0f),
-            Tone(22050.0f, 44100, 1000, 25.0f));
+  EXPECT_EQ(Sine(-440.0f, 44100, 44100, 25.0f),
+            Sine(440.0f, 44100, 44100, 25.0f));
+  EXPECT_EQ(Sine(30000.0f, 44100, 1000, 25.0f),
+            Sine(22050.0f, 44100, 1000, 25.0f));
+  EXPECT_EQ(Sine(INFINITY, 44100, 1000, 25.0f),
+            Sine(22050.0f, 44100, 1000, 25.0f));
   // At half the rate the phase step, held in single precision, samples the
   // sine far from its peaks.
-  for (int32_t s : Tone(22050.0f, 44100, 1000, 100.0f)) {
+  for (int32_t s : Sine(22050.0f, 44100, 1000, 100.0f)) {
     EXPECT_LT(std::abs(s), 1000);
   }
 }
 
 TEST(MakeToneTest, VolumeScalesAndSaturates) {
-  EXPECT_EQ(SilenceStart(Tone(440.0f, 44100, 44100, 0.0f)), 0);
+  EXPECT_EQ(SilenceStart(Sine(440.0f, 44100, 44100, 0.0f)), 0);
 
-  std::vector<int32_t> up = Tone(440.0f, 44100, 44100, 25.0f);
-  std::vector<int32_t> down = Tone(440.0f, 44100, 44100, -25.0f);
+  std::vector<int32_t> up = Sine(440.0f, 44100, 44100, 25.0f);
+  std::vector<int32_t> down = Sine(440.0f, 44100, 44100, -25.0f);
   for (size_t i = 0; i < up.size(); ++i) ASSERT_EQ(down[i], -up[i]) << i;
 
   int32_t peak = 0;
-  for (int32_t s : Tone(440.0f, 44100, 44100, 100.0f)) {
+  for (int32_t s : Sine(440.0f, 44100, 44100, 100.0f)) {
     peak = std::max(peak, std::abs(s));
   }
   EXPECT_GE(peak, 8388600);
   EXPECT_LE(peak, 8388608);
 
   // Far below -25600 % the product leaves the 32-bit range: it saturates.
-  std::vector<int32_t> huge = Tone(440.0f, 44100, 100, -1e9f);
+  std::vector<int32_t> huge = Sine(440.0f, 44100, 100, -1e9f);
   EXPECT_EQ(huge[0], 0);
   EXPECT_EQ(huge[25], INT32_MIN);
   EXPECT_EQ(huge[75], INT32_MAX);
 }
 
 TEST(MakeToneTest, NonFiniteAndExtremeValuesStillFillEveryFrame) {
-  const std::vector<int32_t> nyquist = Tone(22050.0f, 44100, 1000, 25.0f);
-  EXPECT_EQ(Tone(-INFINITY, 44100, 1000, 25.0f), nyquist);
-  EXPECT_EQ(Tone(FLT_MAX, 44100, 1000, 25.0f), nyquist);
-  EXPECT_EQ(Tone(-FLT_MAX, 44100, 1000, 25.0f), nyquist);
+  const std::vector<int32_t> nyquist = Sine(22050.0f, 44100, 1000, 25.0f);
+  EXPECT_EQ(Sine(-INFINITY, 44100, 1000, 25.0f), nyquist);
+  EXPECT_EQ(Sine(FLT_MAX, 44100, 1000, 25.0f), nyquist);
+  EXPECT_EQ(Sine(-FLT_MAX, 44100, 1000, 25.0f), nyquist);
   // No whole cycle of these fits into any buffer.
   for (float frequency : {-0.0f, 1e-45f, -NAN}) {
-    EXPECT_EQ(SilenceStart(Tone(frequency, 44100, 44100, 25.0f)), 0)
+    EXPECT_EQ(SilenceStart(Sine(frequency, 44100, 44100, 25.0f)), 0)
         << frequency;
   }
   // A volume that is not a number gives silence; infinite and the most
   // negative volumes saturate every sample that is not exactly zero.
-  EXPECT_EQ(SilenceStart(Tone(440.0f, 44100, 1000, NAN)), 0);
+  EXPECT_EQ(SilenceStart(Sine(440.0f, 44100, 1000, NAN)), 0);
   for (float volume : {-FLT_MAX, -INFINITY, INFINITY}) {
-    std::vector<int32_t> samples = Tone(440.0f, 44100, 200, volume);
+    std::vector<int32_t> samples = Sine(440.0f, 44100, 200, volume);
     EXPECT_EQ(samples[0], 0) << volume;
     const int32_t rising = volume > 0 ? INT32_MAX : INT32_MIN;
     EXPECT_EQ(samples[25], rising) << volume;
@@ -203,14 +204,153 @@ TEST(MakePackedToneTest, SameBytesAsWholeToneThroughBlocks) {
     for (float frequency : {440.0f, 5.0f, 0.5f}) {
       SCOPED_TRACE(testing::Message() << frequency << " Hz, " << n);
       std::vector<uint8_t> expected(3 * size_t(n));
-      NUM24_TO_CHAR(Tone(frequency, 44100, n, 100.0f).data(), expected.data(),
+      NUM24_TO_CHAR(Sine(frequency, 44100, n, 100.0f).data(), expected.data(),
                     n);
       std::vector<uint8_t> packed(3 * size_t(n) + 16, 0xAA);
-      MakePackedTone(packed.data(), frequency, 44100, n, 100.0f);
+      MakePackedTone(packed.data(),
+                     PlanTone(Timbres().front(), {frequency}, 44100, 100.0f, n),
+                     n);
       EXPECT_TRUE(std::equal(expected.begin(), expected.end(), packed.begin()));
       EXPECT_EQ(std::count(packed.begin() + 3 * n, packed.end(), 0xAA), 16);
     }
   }
+}
+
+std::vector<int32_t> Frames(const Tone& tone, int64_t first, int32_t count) {
+  std::vector<int32_t> samples(count, 12345);
+  MakeToneFrames(tone, first, count, samples.data());
+  return samples;
+}
+
+// 441 Hz repeats every 100 frames at 44100 Hz: a whole number of cycles
+// holds each partial in one bin of a plain DFT, and nothing else.
+TEST(TimbreTest, PartialAmplitudesAndExactPeriod) {
+  const int32_t kPeriod = 100, kCycles = 4;
+  // Harmonics below 0.45 times the rate: 44 of them at 441 Hz.
+  const std::pair<const char*, size_t> kPartials[] = {
+      {"sine", 1}, {"warm", 6}, {"bright", 44}};
+  for (const auto& [name, partials] : kPartials) {
+    SCOPED_TRACE(name);
+    const Timbre& timbre = *FindTimbre(name);
+    // Two notes make even the sine take the timbres' way.
+    const Tone tone =
+        PlanTone(timbre, {441.0f, 441.0f}, 44100, 50.0f, kEndless);
+    const std::vector<int32_t> block = Frames(tone, 44100, kCycles * kPeriod);
+    for (int32_t i = kPeriod; i < kCycles * kPeriod; ++i) {
+      ASSERT_LE(std::abs(block[i] - block[i - kPeriod]), 1) << i;
+    }
+    const std::vector<double> expected = HarmonicAmplitudes(timbre, 441, 44100);
+    ASSERT_EQ(expected.size(), partials);
+    std::vector<double> measured;
+    for (int h = 1; h < kPeriod / 2; ++h) {
+      double re = 0, im = 0;
+      for (int32_t i = 0; i < kCycles * kPeriod; ++i) {
+        re += block[i] * std::cos(2 * M_PI * h * i / kPeriod);
+        im += block[i] * std::sin(2 * M_PI * h * i / kPeriod);
+      }
+      // sin(h phase) starts at zero: no cosine part.
+      EXPECT_LT(std::fabs(re), 2.0 * kCycles * kPeriod) << h;
+      measured.push_back(im * 2 / (kCycles * kPeriod));
+    }
+    const double scale = measured[0] / expected[0];
+    for (size_t h = 1; h <= measured.size(); ++h) {
+      const double want = h <= expected.size() ? expected[h - 1] * scale : 0;
+      EXPECT_NEAR(measured[h - 1], want, 2.0) << h;
+    }
+  }
+}
+
+// Most of bright's energy lies where small speakers play, for the lowest
+// note a five-string bass tunes to and the lowest of a four-string.
+TEST(TimbreTest, BrightHasHalfItsEnergyBetween200HzAnd4kHz) {
+  for (uint32_t rate : {44100u, 48000u}) {
+    for (double hz : {30.8677, 41.2034}) {
+      const std::vector<double> amplitudes =
+          HarmonicAmplitudes(*FindTimbre("bright"), hz, rate);
+      double energy = 0, band = 0;
+      for (size_t h = 1; h <= amplitudes.size(); ++h) {
+        const double e = amplitudes[h - 1] * amplitudes[h - 1];
+        energy += e;
+        if (h * hz >= 200 && h * hz <= 4000) band += e;
+      }
+      EXPECT_GT(band / energy, 0.5) << hz << " Hz at " << rate;
+      EXPECT_LT(amplitudes.size() * hz, 0.45 * rate);
+    }
+  }
+}
+
+int32_t Largest(const std::vector<int32_t>& samples) {
+  int32_t largest = 0;
+  for (int32_t s : samples) largest = std::max(largest, std::abs(s));
+  return largest;
+}
+
+// Each note of a chord is the note alone at its share of the volume, and
+// a note alone reaches its volume and never passes it.
+TEST(TimbreTest, ChordNotesShareTheVolume) {
+  const std::vector<float> chord = {261.62558f, 329.62756f, 391.99542f};
+  const float share = 100.0f / 3;
+  const int32_t sharePeak = static_cast<int32_t>(share / 100 * 8388608);
+  for (const char* name : {"sine", "warm", "bright"}) {
+    SCOPED_TRACE(name);
+    const Timbre& timbre = *FindTimbre(name);
+    const std::vector<int32_t> all =
+        Frames(PlanTone(timbre, chord, 44100, 100.0f, 44100), 0, 44100);
+    std::vector<int32_t> sum(44100, 0);
+    for (float f : chord) {
+      // Three of the same note sound as one, in the timbres' way.
+      const std::vector<int32_t> alone =
+          Frames(PlanTone(timbre, {f, f, f}, 44100, share, 44100), 0, 44100);
+      for (size_t i = 0; i < sum.size(); ++i) sum[i] += alone[i];
+      EXPECT_LE(Largest(alone), sharePeak);
+      EXPECT_GT(Largest(alone), sharePeak * 0.999);
+    }
+    EXPECT_LE(Largest(all), 8388608);
+    for (size_t i = 0; i < sum.size(); ++i) {
+      ASSERT_LE(std::abs(all[i] - sum[i]), 3) << i;
+    }
+  }
+}
+
+// A frame is the same whichever range it is asked for in, at any index;
+// a note ended later changes nothing before the frame it is ended at, ends
+// at the end of a whole cycle and fades out to it.
+TEST(ToneFramesTest, RangesAndEnds) {
+  const Timbre& warm = *FindTimbre("warm");
+  Tone tone = PlanTone(warm, {440.0f, 659.2551f}, 44100, 25.0f, kEndless);
+  const std::vector<int32_t> whole = Frames(tone, 0, 3 * 4096);
+  // Up from silence: half a millisecond in, still below 1 % of the peak.
+  EXPECT_EQ(whole[0], 0);
+  EXPECT_LT(Largest(std::vector<int32_t>(whole.begin(), whole.begin() + 22)),
+            20972);
+  for (int64_t first : {0, 1, 4095, 4096, 5000}) {
+    const std::vector<int32_t> part = Frames(tone, first, 4097);
+    ASSERT_TRUE(std::equal(part.begin(), part.end(), whole.begin() + first))
+        << first;
+  }
+  const int64_t far = (int64_t{1} << 33) + 4000;  // past 32 bits
+  const std::vector<int32_t> late = Frames(tone, far, 300);
+  EXPECT_EQ(Frames(tone, far + 100, 200),
+            std::vector<int32_t>(late.begin() + 100, late.end()));
+  EXPECT_GT(Largest(late), 1000000);
+
+  const int64_t from = 10000;
+  EndTone(tone, from);
+  const std::vector<int32_t> ended = Frames(tone, 0, 20000);
+  EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + from, ended.begin()));
+  for (const ToneNote& note : tone.notes) {
+    const double end = note.cycles * note.period;
+    EXPECT_GE(end - note.fadeCycles * note.period, from);
+    EXPECT_LT(end - (note.fadeCycles + 1) * note.period, from);
+    EXPECT_GE(note.fadeCycles * note.period, 0.01 * 44100);
+  }
+  const double lastEnd = std::max(tone.notes[0].cycles * tone.notes[0].period,
+                                  tone.notes[1].cycles * tone.notes[1].period);
+  const int64_t silence = static_cast<int64_t>(lastEnd);
+  EXPECT_NE(ended[silence - 1], 0);
+  EXPECT_LT(std::abs(ended[silence - 1]), 100);
+  EXPECT_EQ(Largest(std::vector<int32_t>(ended.begin() + silence, ended.end())),
+            0);
 }
 
 TEST(Num24ToCharTest, PacksLittleEndianAndClampsTo24Bits) {
