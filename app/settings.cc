@@ -40,3 +40,17 @@ float NotePitch(const ToneSettings& settings) {
                                           settings.concertPitch,
                                           *settings.temperament));
 }
+
+TunedPitch TunePitch(const ToneSettings& settings, double hz) {
+  if (settings.listenToNote) {
+    const double reference =
+        NoteFrequency(settings.noteName, settings.octave, settings.concertPitch,
+                      *settings.temperament);
+    return {ScientificName(SemitonesFromA4(settings.noteName,
+                                           static_cast<int>(settings.octave))),
+            1200 * std::log2(hz / reference)};
+  }
+  const NearestNote nearest =
+      FindNearestNote(hz, settings.concertPitch, *settings.temperament);
+  return {ScientificName(nearest.semitonesFromA4), nearest.cents};
+}

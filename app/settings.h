@@ -3,6 +3,7 @@
 #ifndef LARKHORN_APP_SETTINGS_H_
 #define LARKHORN_APP_SETTINGS_H_
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,12 @@ struct ToneSettings {
   std::string command;
   double concertPitch = 440.0;  // A in octave 0, in Hz
   const Temperament* temperament = &Temperaments().front();
+  // --listen: measure the pitch heard instead of playing, for listenSeconds
+  // of sound (infinite: until stopped), against the note of --note when
+  // listenToNote, else against the nearest note.
+  bool listen = false;
+  double listenSeconds = INFINITY;
+  bool listenToNote = false;
 };
 
 // Whether the concert pitch or the temperament is not the default.
@@ -34,6 +41,15 @@ bool OtherTuning(const ToneSettings& settings);
 // The frequency of the settings' note name and octave at their concert
 // pitch and temperament, rounded to single precision.
 float NotePitch(const ToneSettings& settings);
+
+// How a pitch of hz reads in the settings' tuning: the scientific name of
+// the nearest note (with --note, of that note) and how many cents hz lies
+// above it. Every option that changes the tuning applies here.
+struct TunedPitch {
+  std::string note;
+  double cents = 0;
+};
+TunedPitch TunePitch(const ToneSettings& settings, double hz);
 
 // text in single quotes for a message: bytes that do not print shown as ?,
 // and cut short after a few dozen.

@@ -1,5 +1,6 @@
 #include "pitch/note.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -52,6 +53,58 @@ double NoteFrequency(const std::string& noteName, double octave,
          std::exp2(cents / 1200);
 }
 
+int SemitonesFromA4(const std::string& noteName, int octave) {
+  return 12 * octave + SemitonesAboveA(noteName);
+}
+
+namespace {
+
+// The first of kNoteNames for a semitone 0-11 above A.
+const char* NameOfSemitone(int semitonesAboveA) {
+  for (const NoteName& note : kNoteNames) {
+    if (note.semitonesAboveA == semitonesAboveA) return note.name;
+  }
+  return "a";
+}
+
+// semitones = 12 octave + semitonesAboveA, octave rounded down.
+int OctaveOf(int semitonesFromA4) {
+  return semitonesFromA4 >= 0 ? semitonesFromA4 / 12
+                              : -((11 - semitonesFromA4) / 12);
+}
+
+}  // namespace
+
+std::string ScientificName(int semitonesFromA4) {
+  const int octave = OctaveOf(semitonesFromA4);
+  std::string name = NameOfSemitone(semitonesFromA4 - 12 * octave);
+  name[0] = static_cast<char>(name[0] - 'a' + 'A');
+  // Scientific octaves start at C, nine semitones below A.
+  return name + std::to_string(OctaveOf(semitonesFromA4 + 9) + 4);
+}
+
+NearestNote FindNearestNote(double hz, double concertPitch,
+                            const Temperament& temperament) {
+  // A temperament moves no note by half a semitone, so the nearest note is
+  // the nearest equal-tempered one or a neighbour.
+  const double equal = 12 * std::log2(hz / concertPitch);
+  const int middle =
+      static_cast<int>(std::lround(std::clamp(equal, -1e4, 1e4)));
+  NearestNote nearest;
+  double best = INFINITY;
+  for (int s = middle - 1; s <= middle + 1; ++s) {
+    const int octave = OctaveOf(s);
+    const double cents =
+        1200 * std::log2(hz / NoteFrequency(NameOfSemitone(s - 12 * octave),
+                                            octave, concertPitch, temperament));
+    if (std::fabs(cents) < best) {
+      best = std::fabs(cents);
+      nearest = {s, cents};
+    }
+  }
+  return nearest;
+}
+
 bool IsNoteName(const std::string& noteName) {
   return FindNoteName(noteName) != nullptr;
 }
@@ -72,14 +125,8 @@ bool ParseScientificName(const std::string& text, std::string* noteName,
   // Semitones above A4; B#, Cb, E# and Fb are the neighbouring keys.
   const int fromA4 = 12 * (digit - '0') + kLetterAboveC[letter - 'a'] +
                      accidental - (12 * 4 + 9);
-  const int octaveNumber = fromA4 >= 0 ? fromA4 / 12 : -((11 - fromA4) / 12);
-  const int semitone = fromA4 - 12 * octaveNumber;
-  for (const NoteName& note : kNoteNames) {
-    if (note.semitonesAboveA == semitone) {
-      *noteName = note.name;
-      break;
-    }
-  }
+  const int octaveNumber = OctaveOf(fromA4);
+  *noteName = NameOfSemitone(fromA4 - 12 * octaveNumber);
   *octave = octaveNumber;
   return true;
 }

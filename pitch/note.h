@@ -31,4 +31,21 @@ bool IsNoteName(const std::string& noteName);
 bool ParseScientificName(const std::string& text, std::string* noteName,
                          double* octave);
 
+// Semitones from A4 to noteName in the given octave (octaves as Get_Freq
+// counts them); any other name counts as A.
+int SemitonesFromA4(const std::string& noteName, int octave);
+
+// The scientific pitch name of the note that many semitones from A4, sharps
+// for the black keys: A4, C#4, E2.
+std::string ScientificName(int semitonesFromA4);
+
+// The note nearest to hz at concertPitch in temperament, in semitones from
+// A4, and how many cents hz lies above it.
+struct NearestNote {
+  int semitonesFromA4 = 0;
+  double cents = 0;
+};
+NearestNote FindNearestNote(double hz, double concertPitch,
+                            const Temperament& temperament);
+
 #endif  // LARKHORN_PITCH_NOTE_H_
