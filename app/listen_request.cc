@@ -46,20 +46,25 @@ std::string ReadingLine(double seconds, const PitchReading& reading,
 std::string StatusLine(const PitchReading& reading, const TunedPitch& tuned) {
   const int half = kScaleCents / kCentsPerCell;
   std::string scale(2 * half + 1, ' ');
-  char line[160];
-  if (!reading.found) {
-    snprintf(line, sizeof line, "%-4s %11s %12s  flat [%s] sharp", "-", "", "",
-             scale.c_str());
-    return line;
+  // Blank fields as wide as the numbers they stand for.
+  char cents[32] = "              ";
+  char hz[32] = "            ";
+  const char* note = "-";
+  if (reading.found) {
+    note = tuned.note.c_str();
+    const double shown = std::clamp(Rounded(tuned.cents, 0.1), -99999.9,
+                                    99999.9);
+    snprintf(cents, sizeof cents, "%+8.1f cents", shown);
+    snprintf(hz, sizeof hz, "%9.3f Hz", std::min(reading.hz, 99999.999));
+    scale.assign(2 * half + 1, '.');
+    scale[half] = '|';
+    const int cell =
+        std::clamp(int(std::lround(shown / kCentsPerCell)), -half, half);
+    scale[half + cell] = '#';
   }
-  scale = std::string(2 * half + 1, '.');
-  scale[half] = '|';
-  const double cents = std::clamp(tuned.cents, -1e6, 1e6);
-  const int cell =
-      std::clamp(int(std::lround(cents / kCentsPerCell)), -half, half);
-  scale[half + cell] = '#';
-  snprintf(line, sizeof line, "%-4s %+6.1f cents %9.3f Hz  flat [%s] sharp",
-           tuned.note.c_str(), Rounded(cents, 0.1), reading.hz, scale.c_str());
+  char line[160];
+  snprintf(line, sizeof line, "%-4s %s %s  flat [%s] sharp", note, cents, hz,
+           scale.c_str());
   return line;
 }
 

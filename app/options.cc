@@ -1,7 +1,6 @@
 #include "app/options.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -249,10 +248,10 @@ bool ParseListenArguments(const std::vector<const char*>& args,
   }
   if (!args.empty()) {
     double seconds = 0;
-    if (!ParseWholeDouble(args[0], &seconds) || !(seconds > 0) ||
-        !std::isfinite(seconds)) {
+    // inf listens until stopped, on a device named after it.
+    if (!ParseWholeDouble(args[0], &seconds) || !(seconds > 0)) {
       *err = std::string("the seconds to listen for, ") + Printable(args[0]) +
-             ", are not a number above 0";
+             ", are not a number above 0 (or inf)";
       return false;
     }
     settings.listenSeconds = seconds;
@@ -286,7 +285,7 @@ const std::vector<Option>& Options() {
        "measure the pitch heard on the device instead of playing:\n"
        "the nearest note in the tuning (or the --note NAME) and how\n"
        "many cents sharp or flat; the arguments are [seconds [device]],\n"
-       "without seconds until Ctrl-C",
+       "without seconds (or with inf) until Ctrl-C",
        "", ApplyListen},
   };
   return options;

@@ -549,6 +549,7 @@ snd_pcm_sframes_t CaptureTransfer(snd_pcm_ioplug_t* io,
     }
   }
   card->heard += size;
+  Log(card, "read heard=%llu", (unsigned long long)card->heard);
   UpdateCapturePoll(card);
   return snd_pcm_sframes_t(size);
 }
@@ -808,7 +809,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   long openError = 0, hwParamsError = 0;
   // record "PATH": append every frame received, interleaved, to PATH.
   // log "PATH": append a line to PATH for each event (hw_params, underrun,
-  //   disconnect, close with frame counts).
+  //   disconnect, close with frame counts; for capture, each read).
   const char* recordPath = nullptr;
   const char* logPath = nullptr;
   // signal { frequency HZ partials [ A1 A2 ... ] inharmonicity B decay S
