@@ -282,10 +282,10 @@ const std::vector<Option>& Options() {
        "E2 or C#4",
        ApplyNote},
       {kListenOption, nullptr, false,
-       "measure the pitch heard on the device instead of playing:\n"
-       "the nearest note in the tuning (or the --note NAME) and how\n"
-       "many cents sharp or flat; the arguments are [seconds [device]],\n"
-       "without seconds (or with inf) until Ctrl-C",
+       "measure the pitch heard on the device, playing nothing:\n"
+       "the nearest note in the tuning (or --note's), its cents;\n"
+       "then the arguments are [seconds [device]], and without\n"
+       "seconds (or with inf) it listens until Ctrl-C",
        "", ApplyListen},
   };
   return options;

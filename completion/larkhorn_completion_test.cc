@@ -44,7 +44,8 @@ TEST(CompletionTest, OptionsAndDevices) {
          "complete_last $larkhorn 440 2 ''\n"
          "complete_last $larkhorn 440 2 lark\n"
          "complete_last $larkhorn --a4 442 440 ''\n"
-         "complete_last $larkhorn --note E2 1 lark\n";
+         "complete_last $larkhorn --note E2 1 lark\n"
+         "complete_last $larkhorn --listen 1 lark\n";
   // The binary reads the test's ALSA configuration, not the machine's.
   const std::string command = "HOME=" + dir.path +
                               " XDG_CONFIG_HOME=" + dir.path +
@@ -71,10 +72,12 @@ TEST(CompletionTest, OptionsAndDevices) {
   devices.back() = '\n';
   EXPECT_NE(devices.find("larkhorn_hinted"), std::string::npos) << devices;
   EXPECT_EQ(out,
-            "--list-devices\n"
-            "--a4 --help --list-devices --note --temperament --version\n"
+            "--list-devices --listen\n"
+            "--a4 --help --list-devices --listen --note --temperament "
+            "--version\n"
             "werckmeister3\n" +
-                devices + "larkhorn_hinted\n\nlarkhorn_hinted\n");
+                devices +
+                "larkhorn_hinted\n\nlarkhorn_hinted\nlarkhorn_hinted\n");
 }
 
 }  // namespace
