@@ -52,8 +52,8 @@ std::string StatusLine(const PitchReading& reading, const TunedPitch& tuned) {
   const char* note = "-";
   if (reading.found) {
     note = tuned.note.c_str();
-    const double shown = std::clamp(Rounded(tuned.cents, 0.1), -99999.9,
-                                    99999.9);
+    const double shown =
+        std::clamp(Rounded(tuned.cents, 0.1), -99999.9, 99999.9);
     snprintf(cents, sizeof cents, "%+8.1f cents", shown);
     snprintf(hz, sizeof hz, "%9.3f Hz", std::min(reading.hz, 99999.999));
     scale.assign(2 * half + 1, '.');

@@ -135,4 +135,40 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
   }
 }
 
+// The names readings are given by read back as the same note, C0 to B9.
+TEST(ScientificNameTest, NamesOfNotesReadBack) {
+  EXPECT_EQ(ScientificName(0), "A4");
+  EXPECT_EQ(ScientificName(-46), "B0");
+  EXPECT_EQ(ScientificName(-8), "C#4");
+  for (int semitones = -57; semitones <= 62; ++semitones) {
+    std::string note;
+    double octave = 0;
+    ASSERT_TRUE(ParseScientificName(ScientificName(semitones), &note, &octave))
+        << semitones;
+    EXPECT_EQ(SemitonesFromA4(note, int(octave)), semitones);
+  }
+}
+
+// Half a semitone is where the nearest note changes in equal temperament;
+// in another, the notes' own frequencies decide.
+TEST(NearestNoteTest, TheNoteWithTheFewestCents) {
+  const Temperament& equal = Temperaments().front();
+  NearestNote below = FindNearestNote(440 * std::exp2(0.49 / 12), 440, equal);
+  NearestNote above = FindNearestNote(440 * std::exp2(0.51 / 12), 440, equal);
+  EXPECT_EQ(below.semitonesFromA4, 0);
+  EXPECT_NEAR(below.cents, 49, 1e-9);
+  EXPECT_EQ(above.semitonesFromA4, 1);
+  EXPECT_NEAR(above.cents, -49, 1e-9);
+  // Meantone's G is 7 cents above equal G, its G# 17 below equal G#: 47
+  // cents above equal G is nearer its G#.
+  const Temperament& meantone = *FindTemperament("meantone");
+  const double hz = 440 * std::exp2(10.47 / 12);
+  EXPECT_EQ(FindNearestNote(hz, 440, equal).semitonesFromA4, 10);
+  const NearestNote gSharp = FindNearestNote(hz, 440, meantone);
+  EXPECT_EQ(gSharp.semitonesFromA4, 11);
+  EXPECT_NEAR(gSharp.cents,
+              1200 * std::log2(hz / NoteFrequency("g#", 0, 440, meantone)),
+              1e-9);
+}
+
 }  // namespace
