@@ -59,10 +59,7 @@ bool FirstChannel(const uint8_t* frames, size_t count, int format, int channels,
         out[i] = float(Little(sample, 2) / 32768.0);
         break;
       case SND_PCM_FORMAT_S24_3LE:
-        out[i] = float(Little(sample, 3) / 8388608.0);
-        break;
-      case SND_PCM_FORMAT_S24_LE:
-        // 24 bits in the low three bytes of four.
+      case SND_PCM_FORMAT_S24_LE:  // in the low three bytes of four
         out[i] = float(Little(sample, 3) / 8388608.0);
         break;
       case SND_PCM_FORMAT_S32_LE:

@@ -213,6 +213,25 @@ void Advance(TestCard* card) {
   }
 }
 
+// A timer's first expiry that many seconds from now, never 0 (which would
+// disarm it).
+timespec After(double seconds) {
+  timespec after;
+  after.tv_sec = time_t(seconds);
+  after.tv_nsec = std::max(1L, long((seconds - floor(seconds)) * 1e9));
+  return after;
+}
+
+// Reads the poll descriptor's expirations, so that it waits again.
+void ClearPoll(TestCard* card, struct pollfd* pfd, unsigned int nfds) {
+  uint64_t expirations;
+  if (nfds == 1 && (pfd->revents & POLLIN)) {
+    if (read(card->timerFd, &expirations, sizeof expirations) < 0) {
+      // Nothing to clear.
+    }
+  }
+}
+
 // Arms the poll descriptor for the moment the program may write (or must
 // hear of a fault), as a real card's interrupt would.
 void UpdatePoll(TestCard* card) {
@@ -228,14 +247,10 @@ void UpdatePoll(TestCard* card) {
     double seconds = card->startTime +
                      double(wake - card->playedAtStart) / card->io.rate - Now();
     seconds = std::max(seconds, 1e-9);
-    when.it_value.tv_sec = time_t(seconds);
-    when.it_value.tv_nsec =
-        std::max(1L, long((seconds - floor(seconds)) * 1e9));
+    when.it_value = After(seconds);
   } else if (card->realtime && card->running && !Stalled(card)) {
     double seconds = double(card->availMin - avail) / card->io.rate;
-    when.it_value.tv_sec = time_t(seconds);
-    when.it_value.tv_nsec =
-        std::max(1L, long((seconds - floor(seconds)) * 1e9));
+    when.it_value = After(seconds);
   }
   timerfd_settime(card->timerFd, 0, &when, nullptr);
 }
@@ -320,12 +335,7 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io,
 int PollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int nfds,
                 unsigned short* revents) {
   TestCard* card = CardOf(io);
-  uint64_t expirations;
-  if (nfds == 1 && (pfd->revents & POLLIN)) {
-    if (read(card->timerFd, &expirations, sizeof expirations) < 0) {
-      // Nothing to clear.
-    }
-  }
+  ClearPoll(card, pfd, nfds);
   Advance(card);
   *revents = 0;
   if (card->disconnected) {
@@ -453,9 +463,7 @@ void UpdateCapturePoll(TestCard* card) {
   } else {
     const double seconds =
         double(card->heard + card->availMin - arrived) / card->io.rate;
-    when.it_value.tv_sec = time_t(seconds);
-    when.it_value.tv_nsec =
-        std::max(1L, long((seconds - floor(seconds)) * 1e9));
+    when.it_value = After(seconds);
   }
   timerfd_settime(card->timerFd, 0, &when, nullptr);
 }
@@ -557,12 +565,7 @@ snd_pcm_sframes_t CaptureTransfer(snd_pcm_ioplug_t* io,
 int CapturePollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd,
                        unsigned int nfds, unsigned short* revents) {
   TestCard* card = CardOf(io);
-  uint64_t expirations;
-  if (nfds == 1 && (pfd->revents & POLLIN)) {
-    if (read(card->timerFd, &expirations, sizeof expirations) < 0) {
-      // Nothing to clear.
-    }
-  }
+  ClearPoll(card, pfd, nfds);
   *revents = 0;
   if (Overrun(card)) {
     snd_pcm_ioplug_set_state(io, SND_PCM_STATE_XRUN);
