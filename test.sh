@@ -8,7 +8,7 @@
 # they are not, so the machine's sound set-up stays as it is.
 set -e
 cd "$(dirname "$0")"
-tools/install-deps g++ cmake make pkg-config libasound2-dev libedit-dev \
+tools/install-deps g++ cmake make pkg-config libasound2-dev libedit-dev libfftw3-dev \
   googletest libgtest-dev libbenchmark-dev groff-base man-db dpkg-dev file \
   lintian devscripts bash-completion
 

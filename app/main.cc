@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/console.h"
+#include "app/listen_request.h"
 #include "app/options.h"
 #include "app/settings.h"
 #include "app/tone_request.h"
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "larkhorn: %s\n%s\n", error.c_str(), UsageLine().c_str());
     return 2;
   }
+  if (settings.listen) return Listen(settings);
   if (settings.oneShot) return PlayTone(settings) ? 0 : 1;
   RunConsole(settings, stdin, PlayTone);
   return 0;

@@ -20,6 +20,7 @@ const char kTimbreOption[] = "--timbre";
 const char kWithOption[] = "--with";
 const char kCentsOption[] = "--cents";
 const char kTransposeOption[] = "--transpose";
+const char kListenOption[] = "--listen";
 
 // Every standard from baroque to the highest orchestral pitch, with room.
 const double kLowestConcertPitch = 380;
@@ -138,7 +139,13 @@ bool ApplyNote(const std::string& value, ToneSettings& settings,
   return true;
 }
 
+bool ApplyListen(const std::string&, ToneSettings& settings, CommandLine&) {
+  settings.listen = true;
+  return true;
+}
+
 std::string OptionWithValue(const Option& option) {
+  if (option.valueName == nullptr) return option.name;
   return std::string(option.name) + " " + option.valueName;
 }
 
@@ -292,6 +299,10 @@ const Option* ReadOption(int argc, const char* const* argv, int* index,
   const std::string arg = argv[*index];
   *missing = false;
   for (const Option& option : Options()) {
+    if (option.valueName == nullptr) {
+      if (arg == option.name) return &option;
+      continue;
+    }
     const std::string prefix = std::string(option.name) + "=";
     if (arg.compare(0, prefix.size(), prefix) == 0) {
       *value = arg.substr(prefix.size());
@@ -340,6 +351,28 @@ bool ParseOption(int argc, const char* const* argv, int* index,
   return true;
 }
 
+// Listening's arguments: [seconds [device]].
+bool ParseListenArguments(const std::vector<const char*>& args,
+                          ToneSettings& settings, std::string* err) {
+  if (args.size() > 2) {
+    *err = "one argument too many, " + Printable(args[2]) + ": with " +
+           kListenOption + " the arguments are [seconds [device]]";
+    return false;
+  }
+  if (!args.empty()) {
+    double seconds = 0;
+    // inf listens until stopped, on a device named after it.
+    if (!ParseWholeDouble(args[0], &seconds) || !(seconds > 0)) {
+      *err = std::string("the seconds to listen for, ") + Printable(args[0]) +
+             ", are not a number above 0 (or inf)";
+      return false;
+    }
+    settings.listenSeconds = seconds;
+  }
+  if (args.size() == 2) settings.deviceName = args[1];
+  return true;
+}
+
 }  // namespace
 
 const std::vector<Option>& Options() {
@@ -383,6 +416,12 @@ const std::vector<Option>& Options() {
        "a note name: a letter A-G, an optional # or b and an octave 0-9, as "
        "E2 or C#4",
        ApplyNote},
+      {kListenOption, nullptr, false,
+       "measure the pitch heard on the device, playing nothing:\n"
+       "the nearest note in the tuning (or --note's), its cents;\n"
+       "then the arguments are [seconds [device]], and without\n"
+       "seconds (or with inf) it listens until Ctrl-C",
+       "", ApplyListen},
   };
   return options;
 }
@@ -438,6 +477,10 @@ bool ParseCommandLine(int argc, const char* const* argv, ToneSettings& settings,
   // What follows the options keeps the rules it has without them; a note
   // takes the frequency's place.
   std::vector<const char*> args(argv + first, argv + argc);
+  if (settings.listen) {
+    settings.listenToNote = line.noteGiven;
+    return ParseListenArguments(args, settings, err);
+  }
   if (line.noteGiven) {
     if (args.size() > 2) {
       *err = "one argument too many, " + Printable(args[2]) + ": with " +

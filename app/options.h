@@ -15,10 +15,10 @@ struct CommandLine {
 };
 
 // An option that sets something before the arguments, as --name value or
-// --name=value.
+// --name=value, or as --name alone when it takes no value.
 struct Option {
   const char* name;
-  const char* valueName;  // what the usage line calls its value
+  const char* valueName;  // what the usage line calls its value, or nullptr
   // Shown in place of the frequency argument, as its alternative.
   bool replacesFrequency;
   std::string help;      // --help's lines after the name, joined by "\n"

@@ -47,3 +47,14 @@ float NotePitch(const ToneSettings& settings, const NamedNote& note) {
 float NotePitch(const ToneSettings& settings) {
   return NotePitch(settings, {settings.noteName, settings.octave});
 }
+
+TunedPitch TunePitch(const ToneSettings& settings, double hz) {
+  if (settings.listenToNote) {
+    const double reference =
+        NoteFrequency(settings.noteName, settings.octave, settings.tuning);
+    return {ScientificName(settings.noteName, settings.octave),
+            1200 * std::log2(hz / reference)};
+  }
+  const NearestNote nearest = FindNearestNote(hz, settings.tuning);
+  return {ScientificName(nearest.noteName, nearest.octave), nearest.cents};
+}

@@ -3,6 +3,7 @@
 #ifndef LARKHORN_APP_SETTINGS_H_
 #define LARKHORN_APP_SETTINGS_H_
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,6 +36,12 @@ struct ToneSettings {
   Tuning tuning;
   const Timbre* timbre = &Timbres().front();
   std::vector<NamedNote> withNotes;  // sound together with every tone
+  // --listen: measure the pitch heard instead of playing, for listenSeconds
+  // of sound (infinite: until stopped), against the note of --note when
+  // listenToNote, else against the nearest note.
+  bool listen = false;
+  double listenSeconds = INFINITY;
+  bool listenToNote = false;
 };
 
 // Whether any of the tuning, the timbre and the notes sounding with every
@@ -47,6 +54,15 @@ float NotePitch(const ToneSettings& settings, const NamedNote& note);
 
 // NotePitch of the settings' own note name and octave.
 float NotePitch(const ToneSettings& settings);
+
+// How a pitch of hz reads in the settings' tuning: the scientific name of
+// the nearest note (with --note, of that note) and how many cents hz lies
+// above it. Every option that changes the tuning applies here.
+struct TunedPitch {
+  std::string note;
+  double cents = 0;
+};
+TunedPitch TunePitch(const ToneSettings& settings, double hz);
 
 // text in single quotes for a message: bytes that do not print shown as ?,
 // and cut short after a few dozen.

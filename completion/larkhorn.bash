@@ -6,7 +6,7 @@ _larkhorn() {
   _init_completion -n : || return
 
   local options="--help -h --version --list-devices --a4 --temperament --cents
-    --transpose --timbre --with --note"
+    --transpose --timbre --with --note --listen"
   local temperaments="equal pythagorean meantone werckmeister3 kirnberger3
     vallotti young"
   local timbres="sine warm bright"
@@ -32,11 +32,13 @@ _larkhorn() {
     return
   fi
 
-  # Frequency, seconds, device (with --note, seconds and device): count
+  # Frequency, seconds, device (with --note or --listen, seconds and
+  # device): count
   # the arguments before this one, leaving out the options and their values.
   local i position=0 device=2
   for ((i = 1; i < cword; i++)); do
-    if [[ ${words[i]} == --note || ${words[i]} == --note=* ]]; then
+    if [[ ${words[i]} == --note || ${words[i]} == --note=* ||
+      ${words[i]} == --listen ]]; then
       device=1
     fi
     if [[ " $valued " == *" ${words[i]} "* ]]; then

@@ -57,7 +57,8 @@ TEST(CompletionTest, OptionsAndDevices) {
          "complete_last $larkhorn 440 2 ''\n"
          "complete_last $larkhorn 440 2 lark\n"
          "complete_last $larkhorn --a4 442 --cents -5 440 2 ''\n"
-         "complete_last $larkhorn --note E2 1 lark\n";
+         "complete_last $larkhorn --note E2 1 lark\n"
+         "complete_last $larkhorn --listen 1 lark\n";
   // The binary reads the test's ALSA configuration, not the machine's.
   const std::string command = "HOME=" + dir.path +
                               " XDG_CONFIG_HOME=" + dir.path +
@@ -90,10 +91,10 @@ TEST(CompletionTest, OptionsAndDevices) {
     temperaments.push_back(temperament.name);
   }
   for (const Timbre& timbre : Timbres()) timbres.push_back(timbre.name);
-  EXPECT_EQ(out, "--list-devices\n" + Sorted(options) + "\n" +
+  EXPECT_EQ(out, "--list-devices --listen\n" + Sorted(options) + "\n" +
                      Sorted(temperaments) + "\n" + Sorted(timbres) +
                      "\nbright\n" + devices + "\nlarkhorn_hinted\n" + devices +
-                     "\nlarkhorn_hinted\n");
+                     "\nlarkhorn_hinted\nlarkhorn_hinted\n");
 }
 
 }  // namespace

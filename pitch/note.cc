@@ -1,5 +1,6 @@
 #include "pitch/note.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -74,6 +75,28 @@ double NoteFrequency(const std::string& noteName, double octave,
   return Get_Freq(sounding, octave) *
          (tuning.concertPitch / kStandardConcertPitch) *
          std::exp2(cents / 1200);
+}
+
+NearestNote FindNearestNote(double hz, const Tuning& tuning) {
+  // A temperament moves no note by half a semitone, so the nearest note is
+  // the nearest equal-tempered one or a neighbour.
+  const double equal = 12 * std::log2(hz / tuning.concertPitch) -
+                       tuning.cents / 100 - tuning.transpose;
+  const int middle =
+      static_cast<int>(std::lround(std::clamp(equal, -1e4, 1e4)));
+  NearestNote nearest;
+  double best = INFINITY;
+  for (int s = middle - 1; s <= middle + 1; ++s) {
+    const int octave = OctavesIn(s);
+    const char* name = NameOf(s - 12 * octave);
+    const double cents =
+        1200 * std::log2(hz / NoteFrequency(name, octave, tuning));
+    if (std::fabs(cents) < best) {
+      best = std::fabs(cents);
+      nearest = {name, static_cast<double>(octave), cents};
+    }
+  }
+  return nearest;
 }
 
 bool IsNoteName(const std::string& noteName) {

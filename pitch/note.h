@@ -45,4 +45,13 @@ bool ParseScientificName(const std::string& text, std::string* noteName,
 // reads it: "C#4" for c# in octave -1 (a name Get_Freq does not know is A).
 std::string ScientificName(const std::string& noteName, double octave);
 
+// The written note whose sound in a tuning lies nearest to a frequency, and
+// how many cents the frequency lies above that sound.
+struct NearestNote {
+  std::string noteName;  // as Get_Freq takes it
+  double octave = 0;
+  double cents = 0;
+};
+NearestNote FindNearestNote(double hz, const Tuning& tuning);
+
 #endif  // LARKHORN_PITCH_NOTE_H_

@@ -185,4 +185,34 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
   }
 }
 
+// Half a semitone is where the nearest note changes in equal temperament;
+// in another, the notes' own frequencies decide; a transposing instrument's
+// note is named as written.
+TEST(NearestNoteTest, TheNoteWithTheFewestCents) {
+  const Tuning equal;
+  NearestNote below = FindNearestNote(440 * std::exp2(0.49 / 12), equal);
+  NearestNote above = FindNearestNote(440 * std::exp2(0.51 / 12), equal);
+  EXPECT_EQ(ScientificName(below.noteName, below.octave), "A4");
+  EXPECT_NEAR(below.cents, 49, 1e-9);
+  EXPECT_EQ(ScientificName(above.noteName, above.octave), "A#4");
+  EXPECT_NEAR(above.cents, -49, 1e-9);
+  // Meantone's G is 7 cents above equal G, its G# 17 below equal G#: 47
+  // cents above equal G is nearer its G#.
+  const Tuning meantone = At(440, "meantone");
+  const double hz = 440 * std::exp2(10.47 / 12);
+  EXPECT_EQ(FindNearestNote(hz, equal).noteName, "g");
+  const NearestNote gSharp = FindNearestNote(hz, meantone);
+  EXPECT_EQ(gSharp.noteName, "g#");
+  EXPECT_NEAR(gSharp.cents,
+              1200 * std::log2(hz / NoteFrequency("g#", 0, meantone)), 1e-9);
+  // A B-flat clarinet's written C5 sounds as B-flat 4, 5 cents sharp here.
+  Tuning clarinet = At(440, "equal");
+  clarinet.transpose = -2;
+  clarinet.cents = 5;
+  const NearestNote c5 =
+      FindNearestNote(NoteFrequency("a#", 0, equal), clarinet);
+  EXPECT_EQ(ScientificName(c5.noteName, c5.octave), "C5");
+  EXPECT_NEAR(c5.cents, -5, 1e-9);
+}
+
 }  // namespace

@@ -3,13 +3,15 @@
 // plays at once or in real time, injects device faults, records every frame
 // it receives and logs what it saw. With period_interrupts it paces itself as
 // a real card's interrupts do, and plays on past the last frame written until
-// it notices. Tests load it through their own ALSA
-// configuration:
+// it notices. Given a signal or a WAV file it also captures: it hears that,
+// as fast as it is read or in real time. Tests load it through their own
+// ALSA configuration:
 //
 //   pcm_type.larkhorn_test {
 //     lib "/build/libasound_module_pcm_larkhorn_test.so"
 //   }
 //   pcm.card { type larkhorn_test record "/tmp/t.raw" rates [ 48000 ] }
+//   pcm.mic { type larkhorn_test signal { frequency 82.41 noise -20 } }
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <fcntl.h>
@@ -27,6 +29,8 @@
 #include <ctime>
 #include <string>
 #include <vector>
+
+#include "testing/test_signal.h"
 
 namespace {
 
@@ -71,6 +75,16 @@ struct TestCard {
   uint64_t playedPast = 0;
   uint64_t playedPastSounding = 0;
   int timerFd = -1;  // the poll descriptor: readable when the card has news
+
+  // Capture: what the card hears (the signal, or the WAV file's first
+  // channel, then silence), counted in frames of it from the first start.
+  TestSignal signal;
+  std::vector<float> wav;
+  bool fromWav = false;
+  uint64_t heard = 0;      // frames read
+  uint64_t base = 0;       // frames read before the last prepare
+  uint64_t clockBase = 0;  // frames read when the clock last started
+  double clockStart = 0;
 };
 
 TestCard* CardOf(snd_pcm_ioplug_t* io) {
@@ -199,6 +213,25 @@ void Advance(TestCard* card) {
   }
 }
 
+// A timer's first expiry that many seconds from now, never 0 (which would
+// disarm it).
+timespec After(double seconds) {
+  timespec after;
+  after.tv_sec = time_t(seconds);
+  after.tv_nsec = std::max(1L, long((seconds - floor(seconds)) * 1e9));
+  return after;
+}
+
+// Reads the poll descriptor's expirations, so that it waits again.
+void ClearPoll(TestCard* card, struct pollfd* pfd, unsigned int nfds) {
+  uint64_t expirations;
+  if (nfds == 1 && (pfd->revents & POLLIN)) {
+    if (read(card->timerFd, &expirations, sizeof expirations) < 0) {
+      // Nothing to clear.
+    }
+  }
+}
+
 // Arms the poll descriptor for the moment the program may write (or must
 // hear of a fault), as a real card's interrupt would.
 void UpdatePoll(TestCard* card) {
@@ -214,14 +247,10 @@ void UpdatePoll(TestCard* card) {
     double seconds = card->startTime +
                      double(wake - card->playedAtStart) / card->io.rate - Now();
     seconds = std::max(seconds, 1e-9);
-    when.it_value.tv_sec = time_t(seconds);
-    when.it_value.tv_nsec =
-        std::max(1L, long((seconds - floor(seconds)) * 1e9));
+    when.it_value = After(seconds);
   } else if (card->realtime && card->running && !Stalled(card)) {
     double seconds = double(card->availMin - avail) / card->io.rate;
-    when.it_value.tv_sec = time_t(seconds);
-    when.it_value.tv_nsec =
-        std::max(1L, long((seconds - floor(seconds)) * 1e9));
+    when.it_value = After(seconds);
   }
   timerfd_settime(card->timerFd, 0, &when, nullptr);
 }
@@ -306,12 +335,7 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io,
 int PollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int nfds,
                 unsigned short* revents) {
   TestCard* card = CardOf(io);
-  uint64_t expirations;
-  if (nfds == 1 && (pfd->revents & POLLIN)) {
-    if (read(card->timerFd, &expirations, sizeof expirations) < 0) {
-      // Nothing to clear.
-    }
-  }
+  ClearPoll(card, pfd, nfds);
   Advance(card);
   *revents = 0;
   if (card->disconnected) {
@@ -413,6 +437,273 @@ int Close(snd_pcm_ioplug_t* io) {
   return 0;
 }
 
+// Capture. Without real time the card always has a buffer's worth ready;
+// in real time sound arrives by the clock, and a buffer overflowing before
+// it is read is an overrun, its frames lost.
+
+// Frames of sound the card has had since the clock started.
+uint64_t Arrived(const TestCard* card) {
+  if (!card->running) return card->heard;
+  if (!card->realtime) return card->heard + card->io.buffer_size;
+  return card->clockBase + uint64_t((Now() - card->clockStart) * card->io.rate);
+}
+
+bool Overrun(const TestCard* card) {
+  return card->realtime && card->running &&
+         Arrived(card) - card->heard > card->io.buffer_size;
+}
+
+// When a reader waiting for avail_min frames is to be woken.
+void UpdateCapturePoll(TestCard* card) {
+  itimerspec when{};
+  const uint64_t arrived = Arrived(card);
+  if (!card->running || Overrun(card) ||
+      arrived - card->heard >= card->availMin) {
+    when.it_value.tv_nsec = 1;
+  } else {
+    const double seconds =
+        double(card->heard + card->availMin - arrived) / card->io.rate;
+    when.it_value = After(seconds);
+  }
+  timerfd_settime(card->timerFd, 0, &when, nullptr);
+}
+
+int CaptureStart(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  card->running = true;
+  card->clockStart = Now();
+  card->clockBase = card->heard;
+  UpdateCapturePoll(card);
+  return 0;
+}
+
+int CaptureStop(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  card->running = false;
+  UpdateCapturePoll(card);
+  return 0;
+}
+
+snd_pcm_sframes_t CapturePointer(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  UpdateCapturePoll(card);
+  if (Overrun(card)) return -EPIPE;
+  return snd_pcm_sframes_t((Arrived(card) - card->base) % card->boundary);
+}
+
+int CapturePrepare(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  // Sound that arrived and was never read is lost.
+  if (Overrun(card)) {
+    ++card->underruns;
+    Log(card, "overrun heard=%llu", (unsigned long long)card->heard);
+    card->heard = Arrived(card);
+  }
+  card->running = false;
+  card->base = card->heard;
+  UpdateCapturePoll(card);
+  return 0;
+}
+
+// Stores value (full scale 1) as a sample of format at out.
+void StoreSample(float value, snd_pcm_format_t format, char* out) {
+  value = std::clamp(value, -1.0f, 1.0f);
+  int32_t integer = 0;
+  int bytes = 4;
+  switch (format) {
+    case SND_PCM_FORMAT_S16_LE:
+      integer = int32_t(lrint(value * 32767.0));
+      bytes = 2;
+      break;
+    case SND_PCM_FORMAT_S24_3LE:
+      integer = int32_t(lrint(value * 8388607.0));
+      bytes = 3;
+      break;
+    case SND_PCM_FORMAT_S24_LE:
+      integer = int32_t(lrint(value * 8388607.0));
+      break;
+    case SND_PCM_FORMAT_S32_LE:
+      integer = int32_t(lrint(double(value) * 2147483647.0));
+      break;
+    case SND_PCM_FORMAT_FLOAT_LE:
+      memcpy(&integer, &value, sizeof value);
+      break;
+    default:
+      break;
+  }
+  for (int i = 0; i < bytes; ++i) out[i] = char(uint32_t(integer) >> (8 * i));
+}
+
+snd_pcm_sframes_t CaptureTransfer(snd_pcm_ioplug_t* io,
+                                  const snd_pcm_channel_area_t* areas,
+                                  snd_pcm_uframes_t offset,
+                                  snd_pcm_uframes_t size) {
+  TestCard* card = CardOf(io);
+  std::vector<float> sound(size, 0.0f);
+  if (!card->fromWav) {
+    RenderTestSignal(card->signal, io->rate, card->heard, size, sound.data());
+  } else if (card->heard < card->wav.size()) {
+    const size_t left = size_t(card->wav.size() - card->heard);
+    std::copy_n(card->wav.begin() + ptrdiff_t(card->heard),
+                std::min<size_t>(size, left), sound.begin());
+  }
+  for (snd_pcm_uframes_t i = 0; i < size; ++i) {
+    for (unsigned c = 0; c < io->channels; ++c) {
+      char* out = static_cast<char*>(areas[c].addr) +
+                  (areas[c].first + areas[c].step * (offset + i)) / 8;
+      // The other channels hear the sound upside down: a program that
+      // mixed them would hear nothing.
+      StoreSample(c == 0 ? sound[i] : -sound[i], io->format, out);
+    }
+  }
+  card->heard += size;
+  Log(card, "read heard=%llu", (unsigned long long)card->heard);
+  UpdateCapturePoll(card);
+  return snd_pcm_sframes_t(size);
+}
+
+int CapturePollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd,
+                       unsigned int nfds, unsigned short* revents) {
+  TestCard* card = CardOf(io);
+  ClearPoll(card, pfd, nfds);
+  *revents = 0;
+  if (Overrun(card)) {
+    snd_pcm_ioplug_set_state(io, SND_PCM_STATE_XRUN);
+    *revents = POLLERR;
+  } else if (Arrived(card) - card->heard >= card->availMin) {
+    *revents = POLLIN;
+  }
+  UpdateCapturePoll(card);
+  return 0;
+}
+
+int CaptureClose(snd_pcm_ioplug_t* io) {
+  TestCard* card = CardOf(io);
+  Log(card, "close heard=%llu overruns=%u", (unsigned long long)card->heard,
+      card->underruns);
+  for (int fd : {card->logFd, card->timerFd}) {
+    if (fd >= 0) close(fd);
+  }
+  delete card;
+  return 0;
+}
+
+snd_pcm_ioplug_callback_t CaptureCallbacks() {
+  snd_pcm_ioplug_callback_t callbacks{};
+  callbacks.start = CaptureStart;
+  callbacks.stop = CaptureStop;
+  callbacks.pointer = CapturePointer;
+  callbacks.transfer = CaptureTransfer;
+  callbacks.close = CaptureClose;
+  callbacks.hw_params = HwParams;
+  callbacks.sw_params = SwParams;
+  callbacks.prepare = CapturePrepare;
+  callbacks.poll_revents = CapturePollRevents;
+  return callbacks;
+}
+
+// Reads the signal's description: frequency, partials [ ... ],
+// inharmonicity, decay, onset, noise, seed (see testing/test_signal.h).
+int ReadSignal(snd_config_t* node, TestSignal* signal) {
+  snd_config_iterator_t i, next;
+  snd_config_for_each(i, next, node) {
+    snd_config_t* item = snd_config_iterator_entry(i);
+    const char* id;
+    if (snd_config_get_id(item, &id) < 0) return -EINVAL;
+    const std::string key = id;
+    double value = 0;
+    int err = 0;
+    if (key == "partials") {
+      signal->partials.clear();
+      snd_config_iterator_t j, jnext;
+      snd_config_for_each(j, jnext, item) {
+        if ((err = snd_config_get_ireal(snd_config_iterator_entry(j), &value)) <
+            0) {
+          return err;
+        }
+        signal->partials.push_back(value);
+      }
+      continue;
+    }
+    if ((err = snd_config_get_ireal(item, &value)) < 0) return err;
+    if (key == "frequency") {
+      signal->frequency = value;
+    } else if (key == "inharmonicity") {
+      signal->inharmonicity = value;
+    } else if (key == "decay") {
+      signal->decaySeconds = value;
+    } else if (key == "onset") {
+      signal->onsetSeconds = value;
+    } else if (key == "noise") {
+      signal->noiseDb = value;
+    } else if (key == "seed") {
+      signal->seed = uint32_t(value);
+    } else {
+      return -EINVAL;
+    }
+  }
+  return 0;
+}
+
+uint32_t Le(const std::string& bytes, size_t at, int count) {
+  uint32_t value = 0;
+  for (int i = count - 1; i >= 0; --i) {
+    value = value << 8 | uint8_t(bytes[at + size_t(i)]);
+  }
+  return value;
+}
+
+// Reads the first channel of a WAV file of 16-, 24- or 32-bit integer or
+// 32-bit float samples, and its rate.
+int ReadWav(const char* path, std::vector<float>* samples, unsigned* rate) {
+  std::string bytes;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -errno;
+  char block[65536];
+  ssize_t got;
+  while ((got = read(fd, block, sizeof block)) > 0) bytes.append(block, got);
+  close(fd);
+  if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 ||
+      bytes.compare(8, 4, "WAVE") != 0) {
+    return -EINVAL;
+  }
+  unsigned tag = 0, channels = 0, bits = 0;
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const std::string id = bytes.substr(at, 4);
+    const size_t size = Le(bytes, at + 4, 4);
+    const size_t body = at + 8;
+    if (id == "fmt " && size >= 16 && body + 16 <= bytes.size()) {
+      tag = Le(bytes, body, 2);
+      channels = Le(bytes, body + 2, 2);
+      *rate = Le(bytes, body + 4, 4);
+      bits = Le(bytes, body + 14, 2);
+      // WAVE_FORMAT_EXTENSIBLE names its format in its sub-format.
+      if (tag == 0xfffe && size >= 26) tag = Le(bytes, body + 24, 2);
+    } else if (id == "data" && channels > 0 && bits % 8 == 0 && bits > 0) {
+      const size_t frameBytes = channels * bits / 8;
+      const size_t frames = std::min(size, bytes.size() - body) / frameBytes;
+      for (size_t f = 0; f < frames; ++f) {
+        const size_t s = body + f * frameBytes;
+        if (tag == 3 && bits == 32) {
+          const uint32_t word = Le(bytes, s, 4);
+          float value;
+          memcpy(&value, &word, sizeof value);
+          samples->push_back(value);
+        } else if (tag == 1 && bits >= 16 && bits <= 32) {
+          const int shift = 32 - int(bits);
+          const int32_t value = int32_t(Le(bytes, s, int(bits / 8)) << shift);
+          samples->push_back(float(value / 2147483648.0));
+        } else {
+          return -EINVAL;
+        }
+      }
+      return 0;
+    }
+    at = body + size + (size & 1);
+  }
+  return -EINVAL;
+}
+
 snd_pcm_ioplug_callback_t Callbacks() {
   snd_pcm_ioplug_callback_t callbacks{};
   callbacks.start = Start;
@@ -480,15 +771,21 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   //   ALSA device.
   std::vector<unsigned> accesses = {SND_PCM_ACCESS_RW_INTERLEAVED,
                                     SND_PCM_ACCESS_RW_NONINTERLEAVED};
-  // formats [ ... ]: sample formats accepted (default S16_LE S24_3LE S32_LE).
+  // formats [ ... ]: sample formats accepted (default S16_LE S24_3LE S32_LE,
+  //   and for capture S24_LE and FLOAT_LE too).
   std::vector<unsigned> formats = {
       SND_PCM_FORMAT_S16_LE, SND_PCM_FORMAT_S24_3LE, SND_PCM_FORMAT_S32_LE};
+  if (stream == SND_PCM_STREAM_CAPTURE) {
+    formats.push_back(SND_PCM_FORMAT_S24_LE);
+    formats.push_back(SND_PCM_FORMAT_FLOAT_LE);
+  }
   // channels [ ... ]: channel counts accepted (default 1 and 2).
   std::vector<unsigned> channels = {1, 2};
   // rates [ ... ]: rates accepted (default any from 8000 to 192000).
   std::vector<unsigned> rates;
-  // realtime BOOL: consume frames at the negotiated rate by the monotonic
-  //   clock (default false: every frame is played the moment it arrives).
+  // realtime BOOL: consume (or capture) frames at the negotiated rate by the
+  //   monotonic clock (default false: every frame is played the moment it
+  //   arrives, and a buffer's worth is always there to capture).
   bool realtime = false;
   // period_interrupts BOOL: real time, paced as a real card's interrupts
   //   pace it: a waiting program is woken only at period boundaries counted
@@ -515,9 +812,19 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   long openError = 0, hwParamsError = 0;
   // record "PATH": append every frame received, interleaved, to PATH.
   // log "PATH": append a line to PATH for each event (hw_params, underrun,
-  //   disconnect, close with frame counts).
+  //   disconnect, close with frame counts; for capture, each read).
   const char* recordPath = nullptr;
   const char* logPath = nullptr;
+  // signal { frequency HZ partials [ A1 A2 ... ] inharmonicity B decay S
+  //   onset S noise DB seed N }: capture that sound (testing/test_signal.h:
+  //   steady or plucked partials, in white noise), its first channel as is
+  //   and the others upside down.
+  // wav "PATH": capture the first channel of that WAV file (16-, 24- or
+  //   32-bit integer or 32-bit float), then silence, at the file's rate
+  //   unless rates are given. Without either the card does not capture.
+  TestSignal signal;
+  bool signalGiven = false;
+  const char* wavPath = nullptr;
 
   snd_config_iterator_t i, next;
   snd_config_for_each(i, next, conf) {
@@ -549,6 +856,11 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
       err = snd_config_get_string(node, &recordPath);
     } else if (key == "log") {
       err = snd_config_get_string(node, &logPath);
+    } else if (key == "signal") {
+      err = ReadSignal(node, &signal);
+      signalGiven = true;
+    } else if (key == "wav") {
+      err = snd_config_get_string(node, &wavPath);
     } else if ((err = snd_config_get_integer(node, &number)) >= 0) {
       if (key == "underrun_after") {
         underrunAfter = number;
@@ -571,11 +883,26 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
       return -EINVAL;
     }
   }
-  if (stream != SND_PCM_STREAM_PLAYBACK) return -EINVAL;
+  const bool capture = stream == SND_PCM_STREAM_CAPTURE;
+  if (capture && !signalGiven && !wavPath) return -EINVAL;
   if (openError) return -int(openError);
+  std::vector<float> wav;
+  if (capture && wavPath) {
+    unsigned wavRate = 0;
+    const int err = ReadWav(wavPath, &wav, &wavRate);
+    if (err < 0) {
+      SNDERR("larkhorn_test: cannot read %s", wavPath);
+      return err;
+    }
+    if (rates.empty()) rates.push_back(wavRate);
+  }
 
   static const snd_pcm_ioplug_callback_t callbacks = Callbacks();
+  static const snd_pcm_ioplug_callback_t captureCallbacks = CaptureCallbacks();
   TestCard* card = new TestCard();
+  card->signal = signal;
+  card->fromWav = wavPath != nullptr;
+  card->wav.swap(wav);
   card->io.private_data = card;
   card->realtime = realtime || periodInterrupts;
   card->periodInterrupts = periodInterrupts;
@@ -600,7 +927,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   card->io.flags = SND_PCM_IOPLUG_FLAG_BOUNDARY_WA;
   card->io.poll_fd = card->timerFd;
   card->io.poll_events = POLLIN;
-  card->io.callback = &callbacks;
+  card->io.callback = capture ? &captureCallbacks : &callbacks;
   int err = snd_pcm_ioplug_create(&card->io, name, stream, mode);
   if (err < 0) {
     Close(&card->io);

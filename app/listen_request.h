@@ -1,0 +1,33 @@
+// Listening: what --listen does. It captures from the settings' device and
+// reports the pitch heard ten times a second of sound, in the settings'
+// tuning: at a terminal as one status line redrawn in place, otherwise as
+// a line per reading for scripts.
+#ifndef LARKHORN_APP_LISTEN_REQUEST_H_
+#define LARKHORN_APP_LISTEN_REQUEST_H_
+
+#include <string>
+
+#include "app/settings.h"
+#include "listen/listen.h"
+
+// Readings a second of captured sound.
+const int kReadingsPerSecond = 10;
+
+// A reading for scripts: SECONDS, NOTE, CENTS and HZ separated by tabs
+// ("%.2f\t%s\t%+.2f\t%.3f\n"), or SECONDS and a dash where there is no
+// clear pitch.
+std::string ReadingLine(double seconds, const PitchReading& reading,
+                        const TunedPitch& tuned);
+
+// A reading for the terminal: the note, its cents with one decimal, the
+// frequency and a needle from 50 cents flat to 50 sharp; a dash and an
+// empty scale where there is no clear pitch. Always the same width.
+std::string StatusLine(const PitchReading& reading, const TunedPitch& tuned);
+
+// Listens for settings.listenSeconds of sound, or until a signal, which
+// then ends the program after the device is closed, as for a tone. Returns
+// the exit status: 0, or 1 after a message when the device cannot capture
+// or fails.
+int Listen(const ToneSettings& settings);
+
+#endif  // LARKHORN_APP_LISTEN_REQUEST_H_

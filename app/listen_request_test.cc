@@ -1,0 +1,209 @@
+#include "app/listen_request.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "pitch/note.h"
+#include "testing/process.h"
+
+namespace {
+
+PitchReading Heard(double hz) {
+  PitchReading reading;
+  reading.found = true;
+  reading.hz = hz;
+  reading.clarity = 1;
+  return reading;
+}
+
+TEST(ListenOutputTest, ReadingsForScriptsAndTheTerminal) {
+  EXPECT_EQ(ReadingLine(0.1, PitchReading(), TunedPitch()), "0.10\t-\n");
+  EXPECT_EQ(ReadingLine(12.3, Heard(82.5), {"E2", -0.004}),
+            "12.30\tE2\t+0.00\t82.500\n");
+  EXPECT_EQ(ReadingLine(1, Heard(277.0), {"C#4", -3.217}),
+            "1.00\tC#4\t-3.22\t277.000\n");
+
+  // One width for every reading, so that each redraw covers the last.
+  const std::string none = StatusLine(PitchReading(), TunedPitch());
+  const std::string sharp = StatusLine(Heard(443), {"A4", 11.8});
+  const std::string flat = StatusLine(Heard(27.5), {"A0", -1e9});
+  EXPECT_EQ(none.size(), sharp.size());
+  EXPECT_EQ(flat.size(), sharp.size());
+  EXPECT_EQ(none.find('#'), std::string::npos);
+  EXPECT_EQ(sharp.rfind("A4", 0), 0u) << sharp;
+  EXPECT_NE(sharp.find("+11.8 cents   443.000 Hz  flat [..........|.#"),
+            std::string::npos)
+      << sharp;
+  // Far off the scale, the needle stands at its end.
+  EXPECT_NE(flat.find("[#.........|..........]"), std::string::npos) << flat;
+}
+
+// A note played at A = 415 in Werckmeister III reads as that note, in tune,
+// in that tuning, and as far off as it is from another note named.
+TEST(TunePitchTest, ReadingsFollowTheTuning) {
+  ToneSettings settings;
+  settings.tuning.concertPitch = 415;
+  settings.tuning.temperament = FindTemperament("werckmeister3");
+  const double c5 = NoteFrequency("c", 0, settings.tuning);
+  TunedPitch tuned = TunePitch(settings, c5);
+  EXPECT_EQ(tuned.note, "C5");
+  EXPECT_NEAR(tuned.cents, 0, 1e-9);
+  EXPECT_EQ(TunePitch(settings, c5 * 1.01).note, "C5");
+  EXPECT_EQ(TunePitch(settings, c5 / 4).note, "C3");
+
+  ASSERT_TRUE(ParseScientificName("B4", &settings.noteName, &settings.octave));
+  settings.listenToNote = true;
+  tuned = TunePitch(settings, c5);
+  EXPECT_EQ(tuned.note, "B4");
+  EXPECT_NEAR(tuned.cents,
+              1200 * std::log2(c5 / NoteFrequency("b", 0, settings.tuning)),
+              1e-9);
+}
+
+// An ALSA configuration with a test card, device name, that captures
+// signal (the card's signal options) and logs to dir/mic.log.
+std::string Microphone(const TestDir& dir, const std::string& signal,
+                       const std::string& options = "",
+                       const std::string& name = "mic") {
+  return TestCardType() + "pcm." + name + " { type larkhorn_test log \"" +
+         dir.path + "/mic.log\" " + signal + " " + options + " }\n";
+}
+
+std::string Printed(const char* format, double value) {
+  char text[64];
+  snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Through the real alsa-lib: a bass string, plucked after a fifth of a
+// second, in 16-bit stereo whose second channel would cancel the first.
+TEST(ListenTest, ReportsTenReadingsASecondOfTheFirstChannel) {
+  TestDir dir;
+  WriteAlsaConfig(
+      dir, Microphone(dir,
+                      "signal { frequency 41.2 partials [ 0.3 0.25 0.15 ] "
+                      "decay 3 onset 0.2 noise -40 }",
+                      "formats [ S16_LE ] channels [ 2 ]"));
+  RunResult run = RunLarkhorn(dir, {"--listen", "1.5", "mic"});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 15u) << run.out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    // Each field as the format prints it: SECONDS, then a dash or NOTE,
+    // CENTS and HZ.
+    std::vector<std::string> fields;
+    std::istringstream in(lines[i]);
+    for (std::string field; std::getline(in, field, '\t');) {
+      fields.push_back(field);
+    }
+    ASSERT_TRUE(fields.size() == 2 || fields.size() == 4) << lines[i];
+    EXPECT_EQ(fields[0], Printed("%.2f", (i + 1) / 10.0)) << lines[i];
+    if (fields.size() == 2) {
+      EXPECT_EQ(fields[1], "-");
+      continue;
+    }
+    EXPECT_EQ(fields[1], "E1");
+    EXPECT_EQ(fields[2], Printed("%+.2f", std::stod(fields[2]))) << lines[i];
+    EXPECT_EQ(fields[3], Printed("%.3f", std::stod(fields[3]))) << lines[i];
+  }
+  EXPECT_EQ(lines[1], "0.20\t-");
+  EXPECT_NE(lines.back(), "1.50\t-");
+  EXPECT_NE(ReadFile(dir.path + "/mic.log").find("format=S16_LE channels=2"),
+            std::string::npos);
+}
+
+// A note played by larkhorn at A = 415 in Werckmeister III, recorded, then
+// heard through the card with the same options, reads 0.00 cents.
+TEST(ListenTest, HearsItsOwnToneInTuneInTheSameTuning) {
+  TestDir dir;
+  const std::string wav = dir.path + "/c5.wav";
+  const std::vector<std::string> tuning = {"--a4", "415", "--temperament",
+                                           "werckmeister3"};
+  std::vector<std::string> play = tuning;
+  play.insert(play.end(), {"--note", "C5", "2", "file:" + wav + ",wav"});
+  ASSERT_EQ(RunLarkhorn(dir, play).exitStatus, 0);
+  WriteAlsaConfig(dir, Microphone(dir, "wav \"" + wav + "\""));
+  for (const std::vector<std::string>& extra :
+       {std::vector<std::string>{}, {"--note", "C5"}}) {
+    std::vector<std::string> listen = tuning;
+    listen.push_back("--listen");
+    listen.insert(listen.end(), extra.begin(), extra.end());
+    listen.insert(listen.end(), {"1", "mic"});
+    RunResult run = RunLarkhorn(dir, listen);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 10u) << run.out;
+    EXPECT_EQ(lines.back().substr(0, 14), "1.00\tC5\t+0.00\t") << run.out;
+  }
+}
+
+// Until stopped: the card captures in real time; SIGTERM closes it and
+// ends the program by the signal. At a terminal the reading is one line
+// redrawn in place.
+TEST(ListenTest, RunsUntilStoppedAndRedrawsAtATerminal) {
+  TestDir dir;
+  WriteAlsaConfig(dir,
+                  Microphone(dir, "signal { frequency 440 partials [ 0.5 ] }",
+                             "realtime true", "!default"));
+  RunExtras extras;
+  extras.consoleOnTerminal = true;
+  extras.whileRunning = [&dir](pid_t pid) {
+    // Sound is read up to each reading, and past it only once it is drawn:
+    // a read past the first tenth of a second (at 48000 Hz) follows one.
+    WaitFor([&] {
+      return ReadFile(dir.path + "/mic.log").find("read heard=5") !=
+                 std::string::npos ||
+             kill(pid, 0) != 0;
+    });
+    kill(pid, SIGTERM);
+  };
+  RunResult run = RunLarkhorn(dir, {"--listen"}, "", {}, extras);
+  EXPECT_FALSE(run.hung);
+  EXPECT_EQ(run.signal, SIGTERM) << run.err;
+  EXPECT_NE(ReadFile(dir.path + "/mic.log").find("close heard="),
+            std::string::npos);
+  EXPECT_EQ(run.out.find('\t'), std::string::npos) << run.out;
+  // The terminal shows the line's end as "\r\n".
+  const std::string last =
+      "\r" + StatusLine(Heard(440), {"A4", 0}) + "\033[K\r\n";
+  EXPECT_EQ(run.out.rfind(last), run.out.size() - last.size()) << run.out;
+}
+
+TEST(ListenTest, BadArgumentsAndDevicesThatCannotCapture) {
+  TestDir dir;
+  WriteAlsaConfig(dir, TestCardType() + "pcm.speaker { type larkhorn_test }\n");
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--listen", "0"},
+                                             {"--listen", "nan"},
+                                             {"--listen", "-inf"},
+                                             {"--listen", "1", "null", "x"},
+                                             {"--listen=1"}}) {
+    RunResult run = RunLarkhorn(dir, args);
+    EXPECT_EQ(run.exitStatus, 2) << args.back();
+    EXPECT_EQ(run.out, "") << args.back();
+    EXPECT_NE(run.err.find("\n" + UsageLine() + "\n"), std::string::npos)
+        << run.err;
+  }
+  RunResult run = RunLarkhorn(dir, {"--listen", "1", "speaker"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "larkhorn: cannot listen on 'speaker': Invalid argument\n");
+}
+
+}  // namespace
