@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 
 #include "app/console.h"
@@ -28,6 +29,9 @@ bool FillClosedStandardDescriptors() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The user's character set, so that text typed at a terminal passes the
+  // line editor whole; numbers keep the C locale's point.
+  setlocale(LC_CTYPE, "");
   // Without /dev/null there is no safe place for a message either.
   if (!FillClosedStandardDescriptors()) return 1;
   const int infoStatus = PrintInfo(argc, argv);

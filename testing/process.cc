@@ -152,6 +152,7 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     dup2(in, 0);
     dup2(out, 1);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
+    if (extras.stderrInOut) dup2(out, 2);
     if (terminal >= 0) close(terminal);
     if (consoleSide >= 0) {
       setsid();
@@ -191,7 +192,7 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
       write(console, input.data(), input.size()) != ssize_t(input.size())) {
     ADD_FAILURE() << "cannot type the input";
   }
-  if (pid > 0 && extras.whileRunning) extras.whileRunning(pid);
+  if (pid > 0 && extras.whileRunning) extras.whileRunning(pid, console);
   // Read as it comes, or the program could block on a full terminal; the
   // end (EIO) comes when it has exited.
   std::string shown;
