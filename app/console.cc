@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdlib>
 #include <optional>
 
+#include "app/hint.h"
 #include "app/line_editor.h"
 #include "app/settings.h"
 #include "pitch/note.h"
@@ -169,17 +169,6 @@ void PrintMenu(const ToneSettings& settings) {
          settings.volumePercent);
   printf("Enter 'h' for help and options\n");
   printf("Enter 'x' to exit\n");
-}
-
-// What the console did not understand, said on standard error: standard
-// output, which scripts read, stays as it always was.
-void Hint(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Hint(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  vfprintf(stderr, format, args);
-  va_end(args);
-  fputc('\n', stderr);
 }
 
 void HintNotANumber(const std::optional<std::string>& token,
