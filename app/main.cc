@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/console.h"
+#include "app/options.h"
 #include "app/settings.h"
 #include "app/tone_request.h"
 
@@ -37,8 +38,8 @@ int main(int argc, char** argv) {
   const int infoStatus = PrintInfo(argc, argv);
   if (infoStatus >= 0) return infoStatus;
   ToneSettings settings;
-  const std::string error = ParseCommandLine(argc, argv, settings);
-  if (!error.empty()) {
+  std::string error;
+  if (!ParseCommandLine(argc, argv, settings, &error)) {
     fprintf(stderr, "larkhorn: %s\n%s\n", error.c_str(), UsageLine().c_str());
     return 2;
   }

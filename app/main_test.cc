@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/options.h"
 #include "testing/process.h"
 
 namespace {
@@ -114,9 +115,7 @@ TEST(TuningOptionTest, BadOptionsPlayNothingAndExitTwo) {
   TestDir dir;
   const std::string recording = dir.path + "/default.raw";
   WriteAlsaConfig(dir, RecordingDefault(recording));
-  const std::string usage =
-      "usage: larkhorn [--a4 HZ] [--temperament NAME] [--note NAME | "
-      "frequency] [seconds [device]]\n";
+  const std::string usage = UsageLine() + "\n";
   RunResult range = RunLarkhorn(dir, {"--a4", "500.001"});
   EXPECT_EQ(range.err,
             "larkhorn: --a4 '500.001' is not a concert pitch in Hz from 380 "

@@ -1,6 +1,5 @@
-// The settings record and the command line: parsing the options and
-// arguments, the informational options and the number and pitch rules they
-// share with the console.
+// The settings record, and the number and pitch rules that the command line
+// and the console share.
 #ifndef LARKHORN_APP_SETTINGS_H_
 #define LARKHORN_APP_SETTINGS_H_
 
@@ -29,33 +28,12 @@ struct ToneSettings {
   const Temperament* temperament = &Temperaments().front();
 };
 
-// The line that sums up the options, printed after a bad one.
-std::string UsageLine();
-
-// Applies argv's options (--a4, --temperament, --note), then its frequency,
-// length and device to settings; sets oneShot when there is a frequency or
-// a note. Returns the line that says what is wrong with an option, or an
-// empty string.
-std::string ParseCommandLine(int argc, const char* const* argv,
-                             ToneSettings& settings);
-
 // Whether the concert pitch or the temperament is not the default.
 bool OtherTuning(const ToneSettings& settings);
 
 // The frequency of the settings' note name and octave at their concert
 // pitch and temperament, rounded to single precision.
 float NotePitch(const ToneSettings& settings);
-
-// The usage for a lone --help or -h, the version line for a lone --version,
-// the playback devices (a name, two spaces and its description on each
-// line) for a lone --list-devices; empty for every other command line,
-// which then means a tone or the console.
-std::string InfoText(int argc, const char* const* argv);
-
-// Prints InfoText to standard output and returns the exit status: 0, or 1
-// when standard output cannot be written. Returns -1, printing nothing, when
-// the command line asks for no text.
-int PrintInfo(int argc, const char* const* argv);
 
 // text in single quotes for a message: bytes that do not print shown as ?,
 // and cut short after a few dozen.

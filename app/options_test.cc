@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "app/options.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,10 @@ namespace {
 ToneSettings Parse(std::vector<const char*> args) {
   args.insert(args.begin(), "larkhorn");
   ToneSettings settings;
-  ParseCommandLine(static_cast<int>(args.size()), args.data(), settings);
+  std::string error;
+  EXPECT_TRUE(ParseCommandLine(static_cast<int>(args.size()), args.data(),
+                               settings, &error))
+      << error;
   return settings;
 }
 
@@ -41,7 +44,6 @@ TEST(ParseCommandLineTest, ArgumentsFromTheLeft) {
 
   // strtod takes the longest leading number; text gives 0.
   EXPECT_EQ(Parse({"440Hz"}).frequency, 440.0f);
-  EXPECT_EQ(Parse({"--help"}).frequency, 0.0f);
   EXPECT_TRUE(std::isnan(Parse({"nan"}).frequency));
   EXPECT_EQ(Parse({"-1e39"}).frequency, -INFINITY);  // beyond single precision
   EXPECT_EQ(Parse({"440", "1e300"}).lengthSeconds, 120.0f);
@@ -84,6 +86,31 @@ TEST(InfoTextTest, OnlyALoneOptionAsksForText) {
       {"--list"},   {"--list-devices", "1"}};
   for (const std::vector<const char*>& args : others) {
     EXPECT_EQ(Info(args), "") << (args.empty() ? "(none)" : args[0]);
+  }
+}
+
+// Each row of the table reaches the usage line, the help, and the messages
+// for an unknown option and a missing value.
+TEST(OptionTableTest, EveryOptionIsShownAndParsed) {
+  const std::string help = Info({"--help"});
+  std::string unknown;
+  ToneSettings settings;
+  const char* bogus[] = {"larkhorn", "--bogus"};
+  EXPECT_FALSE(ParseCommandLine(2, bogus, settings, &unknown));
+  for (const Option& option : Options()) {
+    const std::string shown = std::string(option.name) + " " + option.valueName;
+    EXPECT_NE(UsageLine().find("[" + shown), std::string::npos) << shown;
+    EXPECT_NE(help.find("\n  " + shown + " "), std::string::npos) << shown;
+    EXPECT_NE(unknown.find(shown), std::string::npos) << shown;
+    const char* alone[] = {"larkhorn", option.name};
+    std::string missing;
+    EXPECT_FALSE(ParseCommandLine(2, alone, settings, &missing));
+    EXPECT_EQ(missing, shown.substr(0, shown.find(' ')) +
+                           " needs a value: " + option.accepted);
+  }
+  for (const AloneOption& option : AloneOptions()) {
+    EXPECT_NE(unknown.find(option.name), std::string::npos) << option.name;
+    EXPECT_NE(Info({option.name}), "") << option.name;
   }
 }
 

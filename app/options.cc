@@ -1,0 +1,324 @@
+#include "app/options.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/devices.h"
+#include "pitch/note.h"
+
+namespace {
+
+const char kA4Option[] = "--a4";
+const char kTemperamentOption[] = "--temperament";
+const char kNoteOption[] = "--note";
+
+// Every standard from baroque to the highest orchestral pitch, with room.
+const double kLowestConcertPitch = 380;
+const double kHighestConcertPitch = 500;
+
+// printf into a std::string, for the help's aligned lines.
+std::string Format(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  va_list args, again;
+  va_start(args, format);
+  va_copy(again, args);
+  const int size = vsnprintf(nullptr, 0, format, args);
+  std::string text(size > 0 ? size : 0, '\0');
+  vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  va_end(args);
+  return text;
+}
+
+// A number that takes up the whole text.
+bool ParseWholeDouble(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  *value = strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size();
+}
+
+bool ApplyConcertPitch(const std::string& value, ToneSettings& settings,
+                       CommandLine&) {
+  double pitch = 0;
+  if (!ParseWholeDouble(value, &pitch) ||
+      !(pitch >= kLowestConcertPitch && pitch <= kHighestConcertPitch)) {
+    return false;
+  }
+  settings.concertPitch = pitch;
+  return true;
+}
+
+bool ApplyTemperament(const std::string& value, ToneSettings& settings,
+                      CommandLine&) {
+  const Temperament* temperament = FindTemperament(value);
+  if (temperament == nullptr) return false;
+  settings.temperament = temperament;
+  return true;
+}
+
+// The note's frequency is worked out once every option is read.
+bool ApplyNote(const std::string& value, ToneSettings& settings,
+               CommandLine& line) {
+  if (!ParseScientificName(value, &settings.noteName, &settings.octave)) {
+    return false;
+  }
+  line.noteGiven = true;
+  return true;
+}
+
+std::string OptionWithValue(const Option& option) {
+  return std::string(option.name) + " " + option.valueName;
+}
+
+// "a, b and c", or with another last word.
+std::string Listing(const std::vector<std::string>& items, const char* last) {
+  std::string text;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0)
+      text += i + 1 == items.size() ? std::string(" ") + last + " " : ", ";
+    text += items[i];
+  }
+  return text;
+}
+
+std::string OptionLines() {
+  size_t width = 0;
+  for (const Option& option : Options()) {
+    width = std::max(width, OptionWithValue(option).size());
+  }
+  std::string text;
+  for (const Option& option : Options()) {
+    std::string name = OptionWithValue(option);
+    size_t start = 0;
+    while (start <= option.help.size()) {
+      size_t end = option.help.find('\n', start);
+      if (end == std::string::npos) end = option.help.size();
+      text += Format("  %-*s  %s\n", static_cast<int>(width), name.c_str(),
+                     option.help.substr(start, end - start).c_str());
+      name.clear();
+      start = end + 1;
+    }
+  }
+  return text;
+}
+
+std::string OptionsHelp() {
+  std::string text = Format(
+      "\nOptions come before the other arguments, as %s 442 or %s=442:\n",
+      kA4Option, kA4Option);
+  text += OptionLines();
+  text += Format(
+      "Note names, string presets and %s follow %s and %s;\n"
+      "a frequency in Hz plays as given.\n",
+      kNoteOption, kA4Option, kTemperamentOption);
+  text +=
+      "\nTemperaments, by the eleven fifths of the chain "
+      "Eb-Bb-F-C-G-D-A-E-B-F#-C#-G#:\n"
+      "each is a pure fifth (3/2) narrowed by a share of the Pythagorean "
+      "comma PC\n"
+      "(23.46 cents), the syntonic comma SC (21.51 cents) or the schisma "
+      "PC-SC\n"
+      "(1.95 cents); the fifths not named are pure. A keeps the concert "
+      "pitch.\n";
+  for (const Temperament& temperament : Temperaments()) {
+    text += Format("  %-14s %s: %s\n", temperament.name, temperament.title,
+                   temperament.definition);
+  }
+  text += Format(
+      "\nOctaves in the menu run from A to G#: octave 0 from A4 (the concert "
+      "pitch)\n"
+      "to G#5. Scientific octaves start at C, so C4 (middle C) is c in octave "
+      "-1.\n"
+      "  A0-G#1 -4   A1-G#2 -3   A2-G#3 -2   A3-G#4 -1   A4-G#5 0   A5-G#6 "
+      "1\n"
+      "\nOther strings, as notes and octaves in the menu (or with %s):\n",
+      kNoteOption);
+  text +=
+      "  violin           G3 D4 A4 E5     g -2, d -1, a 0, e 0\n"
+      "  viola            C3 G3 D4 A4     c -2, g -2, d -1, a 0\n"
+      "  cello            C2 G2 D3 A3     c -3, g -3, d -2, a -1\n"
+      "  ukulele          G4 C4 E4 A4     g -1, c -1, e -1, a 0\n"
+      "  7-string guitar  B1 below G6     b -3\n"
+      "  5-string bass    B0 below B4     b -4\n"
+      "  drop D           D2 for G6       d -3 (the B2 preset)\n";
+  return text;
+}
+
+std::string HelpText() {
+  return "larkhorn <frequency in Hz> <time in seconds> <soundcard device>\n"
+         "Without arguments larkhorn runs an interactive menu; enter h there "
+         "for help.\n"
+         "To record a WAV file instead, give the device as "
+         "file:NAME.wav,wav\n"
+         "larkhorn --list-devices lists the soundcard device names\n" +
+         UsageLine() + "\n" + OptionsHelp();
+}
+
+std::string VersionText() { return "Larkhorn " LARKHORN_VERSION "\n"; }
+
+std::string DevicesText() {
+  std::string text;
+  for (const HintedDevice& device : PlaybackDevices()) {
+    text += device.name;
+    if (!device.description.empty()) text += "  " + device.description;
+    text += "\n";
+  }
+  return text;
+}
+
+// The option at argv[*index], its value as --name=value or --name value
+// (then *index moves on to it); *missing when the value is not there. Null
+// when the argument is no option.
+const Option* ReadOption(int argc, const char* const* argv, int* index,
+                         std::string* value, bool* missing) {
+  const std::string arg = argv[*index];
+  *missing = false;
+  for (const Option& option : Options()) {
+    const std::string prefix = std::string(option.name) + "=";
+    if (arg.compare(0, prefix.size(), prefix) == 0) {
+      *value = arg.substr(prefix.size());
+      return &option;
+    }
+    if (arg != option.name) continue;
+    *missing = *index + 1 >= argc;
+    if (!*missing) *value = argv[++*index];
+    return &option;
+  }
+  return nullptr;
+}
+
+std::string UnrecognisedOption(const std::string& arg) {
+  std::vector<std::string> options, alone;
+  for (const Option& option : Options()) {
+    options.push_back(OptionWithValue(option));
+  }
+  for (const AloneOption& option : AloneOptions()) {
+    alone.push_back(option.name);
+  }
+  return "unrecognised option " + Printable(arg) + ": the options are " +
+         Listing(options, "and") + ", before the other arguments, or " +
+         Listing(alone, "or") + " alone";
+}
+
+// Reads the option at argv[*index] into settings and line.
+bool ParseOption(int argc, const char* const* argv, int* index,
+                 ToneSettings& settings, CommandLine& line, std::string* err) {
+  std::string value;
+  bool missing = false;
+  const Option* option = ReadOption(argc, argv, index, &value, &missing);
+  if (option == nullptr) {
+    *err = UnrecognisedOption(argv[*index]);
+    return false;
+  }
+  if (missing) {
+    *err = std::string(option->name) + " needs a value: " + option->accepted;
+    return false;
+  }
+  if (!option->apply(value, settings, line)) {
+    *err = std::string(option->name) + " " + Printable(value) + " is not " +
+           option->accepted;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const std::vector<Option>& Options() {
+  static const std::vector<Option> options = {
+      {kA4Option, "HZ", false,
+       Format("the frequency of A4, %g to %g Hz (default %g)",
+              kLowestConcertPitch, kHighestConcertPitch, kStandardConcertPitch),
+       Format("a concert pitch in Hz from %g to %g", kLowestConcertPitch,
+              kHighestConcertPitch),
+       ApplyConcertPitch},
+      {kTemperamentOption, "NAME", false,
+       Format("how the twelve notes are tuned (default %s)",
+              Temperaments().front().name),
+       "one of the temperaments " + TemperamentNames(), ApplyTemperament},
+      {kNoteOption, "NAME", true,
+       "play one note by its scientific pitch name, as E2 or C#4:\n"
+       "a letter A-G, an optional # or b, an octave 0-9;\n"
+       "then the arguments are [seconds [device]]",
+       "a note name: a letter A-G, an optional # or b and an octave 0-9, as "
+       "E2 or C#4",
+       ApplyNote},
+  };
+  return options;
+}
+
+const std::vector<AloneOption>& AloneOptions() {
+  static const std::vector<AloneOption> options = {
+      {"--help", "-h", HelpText},
+      {"--version", nullptr, VersionText},
+      {"--list-devices", nullptr, DevicesText},
+  };
+  return options;
+}
+
+std::string UsageLine() {
+  std::string usage = "usage: larkhorn";
+  std::string frequency;
+  for (const Option& option : Options()) {
+    if (option.replacesFrequency) {
+      frequency += OptionWithValue(option) + " | ";
+    } else {
+      usage += " [" + OptionWithValue(option) + "]";
+    }
+  }
+  return usage + " [" + frequency + "frequency] [seconds [device]]";
+}
+
+std::string InfoText(int argc, const char* const* argv) {
+  if (argc != 2) return "";
+  for (const AloneOption& option : AloneOptions()) {
+    if (strcmp(argv[1], option.name) == 0 ||
+        (option.alias != nullptr && strcmp(argv[1], option.alias) == 0)) {
+      return option.text();
+    }
+  }
+  return "";
+}
+
+int PrintInfo(int argc, const char* const* argv) {
+  const std::string text = InfoText(argc, argv);
+  if (text.empty()) return -1;
+  // A full disk or closed pipe must not pass for success.
+  const bool written = fputs(text.c_str(), stdout) >= 0 && fflush(stdout) == 0;
+  return written ? 0 : 1;
+}
+
+bool ParseCommandLine(int argc, const char* const* argv, ToneSettings& settings,
+                      std::string* err) {
+  int first = 1;
+  CommandLine line;
+  for (; first < argc && strncmp(argv[first], "--", 2) == 0; ++first) {
+    if (!ParseOption(argc, argv, &first, settings, line, err)) return false;
+  }
+  // What follows the options keeps the rules it has without them; a note
+  // takes the frequency's place.
+  std::vector<const char*> args(argv + first, argv + argc);
+  if (line.noteGiven) {
+    if (args.size() > 2) {
+      *err = "one argument too many, " + Printable(args[2]) + ": with " +
+             kNoteOption + " the arguments are [seconds [device]]";
+      return false;
+    }
+    settings.frequency = NotePitch(settings);
+    settings.oneShot = true;
+    args.insert(args.begin(), nullptr);
+  } else if (!args.empty()) {
+    settings.frequency = ToSingle(strtod(args[0], nullptr));
+    settings.oneShot = true;
+  }
+  if (args.size() >= 2) {
+    settings.lengthSeconds = ClampLength(ToSingle(strtod(args[1], nullptr)));
+  }
+  if (args.size() == 3) settings.deviceName = args[2];
+  return true;
+}
