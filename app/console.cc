@@ -15,19 +15,6 @@ namespace {
 // A longer token is still consumed whole, but only this much is kept.
 const size_t kMaxTokenBytes = 65536;
 
-struct StringPreset {
-  const char* word;
-  const char* noteName;
-  double octave;
-};
-
-// Guitar strings from the highest to the lowest, then the bass strings.
-const StringPreset kStringPresets[] = {
-    {"G1", "e", -1}, {"G2", "b", -1}, {"G3", "g", -2}, {"G4", "d", -2},
-    {"G5", "a", -2}, {"G6", "e", -3}, {"B1", "g", -3}, {"B2", "d", -3},
-    {"B3", "a", -3}, {"B4", "e", -4},
-};
-
 // Whitespace-separated tokens from a stream; a prompt that finds no number
 // hands its token back to be read as the next command.
 struct TokenReader {
@@ -123,13 +110,6 @@ bool IsCommandLetter(const std::string& token) {
     if (token == letter) return true;
   }
   return false;
-}
-
-const StringPreset* FindPreset(const std::string& token) {
-  for (const StringPreset& preset : kStringPresets) {
-    if (token == preset.word) return &preset;
-  }
-  return nullptr;
 }
 
 void PrintBanner(const ToneSettings& settings) {
@@ -228,11 +208,8 @@ void RunMenu(ToneSettings& settings, TokenReader& reader,
         settings.frequency = value;
       }
       HintNotANumber(reader.pending, "frequency");
-      const float nyquist = settings.sampleRate / 2.0f;
-      if (std::fabs(settings.frequency) > nyquist) {
-        Hint("%.2f Hz is above half the sample rate: it plays as %.2f Hz",
-             settings.frequency, nyquist);
-      }
+      const std::string halfRate = HalfRateHint(settings);
+      if (!halfRate.empty()) Hint("%s", halfRate.c_str());
       settings.pitchMode = PitchMode::Frequency;
       play = true;
     } else if (command == "s") {

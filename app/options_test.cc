@@ -9,12 +9,14 @@
 
 namespace {
 
-ToneSettings Parse(std::vector<const char*> args) {
+ToneSettings Parse(std::vector<const char*> args,
+                   std::vector<std::string>* hints = nullptr) {
   args.insert(args.begin(), "larkhorn");
   ToneSettings settings;
   std::string error;
+  std::vector<std::string> said;
   EXPECT_TRUE(ParseCommandLine(static_cast<int>(args.size()), args.data(),
-                               settings, &error))
+                               settings, &error, hints ? hints : &said))
       << error;
   return settings;
 }
@@ -96,7 +98,8 @@ TEST(OptionTableTest, EveryOptionIsShownAndParsed) {
   std::string unknown;
   ToneSettings settings;
   const char* bogus[] = {"larkhorn", "--bogus"};
-  EXPECT_FALSE(ParseCommandLine(2, bogus, settings, &unknown));
+  std::vector<std::string> hints;
+  EXPECT_FALSE(ParseCommandLine(2, bogus, settings, &unknown, &hints));
   for (const Option& option : Options()) {
     const std::string shown = std::string(option.name) + " " + option.valueName;
     EXPECT_NE(UsageLine().find("[" + shown), std::string::npos) << shown;
@@ -104,7 +107,7 @@ TEST(OptionTableTest, EveryOptionIsShownAndParsed) {
     EXPECT_NE(unknown.find(shown), std::string::npos) << shown;
     const char* alone[] = {"larkhorn", option.name};
     std::string missing;
-    EXPECT_FALSE(ParseCommandLine(2, alone, settings, &missing));
+    EXPECT_FALSE(ParseCommandLine(2, alone, settings, &missing, &hints));
     EXPECT_EQ(missing, shown.substr(0, shown.find(' ')) +
                            " needs a value: " + option.accepted);
   }
@@ -123,6 +126,47 @@ TEST(ParseCommandLineTest, LengthIsClamped) {
   EXPECT_EQ(Parse({"440", "nan"}).lengthSeconds, 1.0f);
   EXPECT_EQ(Parse({"440", "inf"}).lengthSeconds, 120.0f);
   EXPECT_EQ(Parse({"440", "-inf"}).lengthSeconds, 1.0f);
+}
+
+// Arguments that do not play as a newcomer may expect are named: a first
+// one that is no number (with the --note it means when it names a note),
+// a length out of range, a frequency above half the rate.
+TEST(ParseCommandLineTest, HintsForSurprisingArguments) {
+  auto hints = [](std::vector<const char*> args) {
+    std::vector<std::string> said;
+    Parse(args, &said);
+    std::string lines;
+    for (const std::string& line : said) lines += line + "\n";
+    return lines;
+  };
+  for (const auto& args : std::vector<std::vector<const char*>>{
+           {"440Hz", "2"}, {"0", "1"}, {"-440", "120"}, {"--note", "E2"}}) {
+    EXPECT_EQ(hints(args), "") << args[0];
+  }
+  const std::pair<const char*, const char*> notes[] = {
+      {"G6", "the string G6 is --note E2, the note G6 --note G6"},
+      {"B4", "the string B4 is --note E1"},
+      {"E2", "the note E2 is --note E2"},
+      {"bb", "bb in the menu's octave 0 is --note Bb4"},
+      {"-H", "a note by name is --note E2"}};
+  for (const auto& [arg, meant] : notes) {
+    const std::string said = hints({arg, "3"});
+    EXPECT_EQ(said.rfind("'" + std::string(arg) +
+                             "' is not a frequency: it plays 0 Hz, silence; ",
+                         0),
+              0u)
+        << said;
+    EXPECT_NE(said.find(meant), std::string::npos) << said;
+  }
+  EXPECT_NE(hints({"44100.1"})
+                .find("44100.10 Hz is above half the sample "
+                      "rate: it plays as 22050.00 Hz"),
+            std::string::npos);
+  EXPECT_EQ(hints({"440", "500"}),
+            "'500' is not a length from 1 to 120 seconds: the tone lasts "
+            "120 s\n");
+  EXPECT_NE(hints({"--note", "A4", "nan"}).find("lasts 1 s"),
+            std::string::npos);
 }
 
 TEST(ParseCommandLineTest, EdgeNumbers) {

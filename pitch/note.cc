@@ -83,3 +83,13 @@ bool ParseScientificName(const std::string& text, std::string* noteName,
   *octave = octaveNumber;
   return true;
 }
+
+std::string ScientificName(const std::string& noteName, int octave) {
+  // Semitones above C4; scientific octaves start at C, nine above A.
+  const int fromC4 = 12 * octave + SemitonesAboveA(noteName) + 9;
+  const int scientificOctave =
+      4 + (fromC4 >= 0 ? fromC4 / 12 : -((11 - fromC4) / 12));
+  std::string name = noteName;
+  name[0] = static_cast<char>(name[0] - 'a' + 'A');
+  return name + std::to_string(scientificOctave);
+}

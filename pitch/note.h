@@ -31,4 +31,8 @@ bool IsNoteName(const std::string& noteName);
 bool ParseScientificName(const std::string& text, std::string* noteName,
                          double* octave);
 
+// The scientific pitch name of one of the seventeen note names in an
+// octave, as E2 for e in octave -3, Bb4 for bb in octave 0.
+std::string ScientificName(const std::string& noteName, int octave);
+
 #endif  // LARKHORN_PITCH_NOTE_H_

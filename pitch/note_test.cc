@@ -133,6 +133,21 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
     EXPECT_FALSE(ParseScientificName(text, &note, &octave)) << text;
     EXPECT_EQ(note, "kept");
   }
+  // And back: every name in the octaves that scientific names reach, and a
+  // flat.
+  for (const char* name :
+       {"a", "a#", "b", "c", "c#", "d", "d#", "e", "f", "f#", "g", "g#"}) {
+    for (int octave = -4; octave <= 4; ++octave) {
+      const std::string text = ScientificName(name, octave);
+      std::string note;
+      double back = 99;
+      ASSERT_TRUE(ParseScientificName(text, &note, &back)) << text;
+      EXPECT_EQ(note, name) << text;
+      EXPECT_EQ(back, octave) << text;
+    }
+  }
+  EXPECT_EQ(ScientificName("e", -3), "E2");
+  EXPECT_EQ(ScientificName("bb", 0), "Bb4");
 }
 
 }  // namespace

@@ -88,7 +88,9 @@ std::string WithoutConsoleHints(const std::string& err) {
   const char* const kHints[] = {
       " is not a note name, so it sounds as A", " is not a number: the ",
       " is not a whole number: the octave is ",
-      " Hz is above half the sample rate: it plays as "};
+      " Hz is above half the sample rate: it plays as ",
+      " is not a frequency: it plays 0 Hz, silence; ",
+      " seconds: the tone lasts "};
   std::string rest;
   size_t start = 0;
   while (start < err.size()) {
