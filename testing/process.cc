@@ -86,7 +86,8 @@ size_t Count(const std::string& text, const std::string& part) {
 
 std::string WithoutConsoleHints(const std::string& err) {
   const char* const kHints[] = {
-      " is not a note name, so it sounds as A", " is not a number: the ",
+      " is not a note name, so it sounds as A",
+      " is not a number: the ",
       " is not a whole number: the octave is ",
       " Hz is above half the sample rate: it plays as ",
       " is not a frequency: it plays 0 Hz, silence; ",
