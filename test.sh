@@ -1,15 +1,17 @@
 #!/bin/sh
 # Builds with warnings as errors and runs the whole test suite twice: a
 # normal build, then one under AddressSanitizer and UndefinedBehaviorSanitizer.
-# After the normal build it also checks the manual page, the installation
-# and the Debian package (lintian, hardening-check). It installs build and
-# test tools only: the sound
-# server tests use the servers that are installed and are skipped where
+# After the normal build it also checks the manual page and builds the Debian
+# packages twice from copies of the tree, the first time with the source
+# package and the tests, which lintian must pass and whose .deb files must
+# come out byte for byte the same. It installs build and test tools only: the
+# sound server tests use the servers that are installed and are skipped where
 # they are not, so the machine's sound set-up stays as it is.
 set -e
 cd "$(dirname "$0")"
-tools/install-deps g++ cmake make pkg-config libasound2-dev libedit-dev libfftw3-dev \
-  googletest libgtest-dev libbenchmark-dev groff-base man-db dpkg-dev file \
+tools/install-deps g++ cmake make pkg-config libasound2-dev libedit-dev \
+  libfftw3-dev googletest libgtest-dev libbenchmark-dev groff-base man-db \
+  debhelper \
   lintian devscripts bash-completion
 
 scratch=$(mktemp -d)
@@ -21,9 +23,12 @@ run_installed() {
   HOME="$scratch" XDG_CONFIG_HOME="$scratch" "$@"
 }
 
-# The version the build gives the package, and with it everything else.
-build_version() {
-  sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$1/CPackConfig.cmake"
+# Copies the tree as git sees it, tracked and new files and nothing ignored,
+# into the directory $1: what a clean clone holds.
+copy_tree() {
+  mkdir -p "$1"
+  git ls-files -z --cached --others --exclude-standard |
+    tar --null --files-from=- -cf - | tar -xf - -C "$1"
 }
 
 check_manual_page() {
@@ -38,30 +43,29 @@ check_manual_page() {
   fi
 }
 
-check_install() {
-  echo "== install into a temporary prefix"
-  prefix="$scratch/prefix"
-  cmake --install "$1" --prefix "$prefix"
-  test -f "$prefix/share/man/man1/larkhorn.1.gz"
-  test -f "$prefix/share/bash-completion/completions/larkhorn"
-  version=$(run_installed "$prefix/bin/larkhorn" --version)
-  if [ "$version" != "Larkhorn $(build_version "$1")" ]; then
-    echo "installed larkhorn --version printed: $version"
-    exit 1
-  fi
-  run_installed "$prefix/bin/larkhorn" 440 1 null
-}
-
 check_package() {
-  echo "== Debian package"
-  rm -f "$1"/larkhorn_*.deb
-  (cd "$1" && cpack -G DEB)
-  version=$(build_version "$1")
-  deb="$1/larkhorn_${version}_$(dpkg --print-architecture).deb"
+  echo "== Debian packages"
+  version=$(dpkg-parsechangelog -S Version)
+  deb="larkhorn_${version}_$(dpkg --print-architecture).deb"
+  # The second build, in another directory and without the tests, must give
+  # the same bytes.
+  copy_tree "$scratch/first/larkhorn"
+  copy_tree "$scratch/again/larkhorn"
+  (cd "$scratch/first/larkhorn" &&
+    DEB_BUILD_OPTIONS="parallel=$(nproc) terse" dpkg-buildpackage -us -uc)
+  (cd "$scratch/again/larkhorn" &&
+    DEB_BUILD_OPTIONS="parallel=$(nproc) nocheck" dpkg-buildpackage -us -uc -b)
+  echo "== lintian"
+  lintian --fail-on error,warning "$scratch/first/${deb%.deb}.changes"
+  echo "== reproducible"
+  (cd "$scratch" && sha256sum first/*.deb again/*.deb)
+  for built in "$scratch"/first/*.deb; do
+    cmp "$built" "$scratch/again/${built##*/}"
+  done
+  deb="$scratch/first/$deb"
   contents=$(dpkg-deb -c "$deb")
   echo "$contents"
   dpkg-deb -f "$deb" Package Version Depends
-  [ "$(dpkg-deb -f "$deb" Version)" = "$version" ]
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "$depends" | grep -qE '(^|, )libasound2( |,|$)'
   echo "$depends" | grep -qE '(^|, )libedit2( |,|$)'
@@ -73,10 +77,14 @@ check_package() {
       exit 1
     }
   done
-  echo "== lintian"
-  lintian --fail-on error,warning "$deb"
-  # The packaged (stripped) binary still runs, and is hardened.
+  # The packaged (stripped) binary runs, says the package's version, and is
+  # hardened.
   dpkg-deb -x "$deb" "$scratch/deb"
+  said=$(run_installed "$scratch/deb/usr/bin/larkhorn" --version)
+  if [ "$said" != "Larkhorn $version" ]; then
+    echo "the packaged larkhorn --version printed: $said"
+    exit 1
+  fi
   run_installed "$scratch/deb/usr/bin/larkhorn" 440 1 null
   echo "== hardening-check"
   hardened=$(hardening-check "$scratch/deb/usr/bin/larkhorn") || true
@@ -102,7 +110,6 @@ for variant in normal sanitize; do
   (cd $dir && ctest --output-on-failure -j "$(nproc)")
   if [ $variant = normal ]; then
     check_manual_page $dir
-    check_install $dir
-    check_package $dir
+    check_package
   fi
 done

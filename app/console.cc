@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdlib>
 #include <optional>
 
+#include "app/hint.h"
 #include "app/line_editor.h"
 #include "app/settings.h"
 #include "pitch/note.h"
@@ -14,19 +14,6 @@ namespace {
 
 // A longer token is still consumed whole, but only this much is kept.
 const size_t kMaxTokenBytes = 65536;
-
-struct StringPreset {
-  const char* word;
-  const char* noteName;
-  double octave;
-};
-
-// Guitar strings from the highest to the lowest, then the bass strings.
-const StringPreset kStringPresets[] = {
-    {"G1", "e", -1}, {"G2", "b", -1}, {"G3", "g", -2}, {"G4", "d", -2},
-    {"G5", "a", -2}, {"G6", "e", -3}, {"B1", "g", -3}, {"B2", "d", -3},
-    {"B3", "a", -3}, {"B4", "e", -4},
-};
 
 // Whitespace-separated tokens from a stream; a prompt that finds no number
 // hands its token back to be read as the next command.
@@ -125,13 +112,6 @@ bool IsCommandLetter(const std::string& token) {
   return false;
 }
 
-const StringPreset* FindPreset(const std::string& token) {
-  for (const StringPreset& preset : kStringPresets) {
-    if (token == preset.word) return &preset;
-  }
-  return nullptr;
-}
-
 // The line after the title that names the options in force.
 void PrintTuning(const ToneSettings& settings) {
   const Tuning& tuning = settings.tuning;
@@ -187,17 +167,6 @@ void PrintMenu(const ToneSettings& settings) {
          settings.volumePercent);
   printf("Enter 'h' for help and options\n");
   printf("Enter 'x' to exit\n");
-}
-
-// What the console did not understand, said on standard error: standard
-// output, which scripts read, stays as it always was.
-void Hint(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Hint(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  vfprintf(stderr, format, args);
-  va_end(args);
-  fputc('\n', stderr);
 }
 
 void HintNotANumber(const std::optional<std::string>& token,
@@ -257,11 +226,8 @@ void RunMenu(ToneSettings& settings, TokenReader& reader,
         settings.frequency = value;
       }
       HintNotANumber(reader.pending, "frequency");
-      const float nyquist = settings.sampleRate / 2.0f;
-      if (std::fabs(settings.frequency) > nyquist) {
-        Hint("%.2f Hz is above half the sample rate: it plays as %.2f Hz",
-             settings.frequency, nyquist);
-      }
+      const std::string halfRate = HalfRateHint(settings);
+      if (!halfRate.empty()) Hint("%s", halfRate.c_str());
       settings.pitchMode = PitchMode::Frequency;
       play = true;
     } else if (command == "s") {

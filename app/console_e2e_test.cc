@@ -222,6 +222,26 @@ TEST(ConsoleTranscriptTest, StandardErrorIsToldWhatWasNotUnderstood) {
   EXPECT_EQ(RunLarkhorn(console.dir, {}, "f# gb o 1 l 1 h c x").err, "");
 }
 
+// With both streams in one file, each hint follows what was printed
+// before it: here the prompt, and the menu shown ahead of reading the
+// answer left over as the next command.
+TEST(ConsoleTranscriptTest, HintsKeepTheirPlaceInOneFileWithTheMenu) {
+  Console console;
+  RunExtras both;
+  both.stderrInOut = true;
+  RunResult run = RunLarkhorn(console.dir, {}, "o bar\nx\n", {}, both);
+  const std::string prompt = kTitle + Menu("440.0") + "Enter octave -4 to 1\n";
+  EXPECT_EQ(WithoutConsoleHints(run.out),
+            prompt + Menu("440.0") + Menu("440.0"));
+  EXPECT_EQ(run.out.find("'bar' is not a whole number"), prompt.size());
+  const size_t noteHint = run.out.find("'bar' is not a note name");
+  ASSERT_NE(noteHint, std::string::npos) << run.out;
+  EXPECT_EQ(run.out.compare(noteHint - Menu("440.0").size(),
+                            Menu("440.0").size(), Menu("440.0")),
+            0)
+      << run.out;
+}
+
 TEST(ConsoleTranscriptTest, DeviceNameIsUsedForTheNextTone) {
   Console console;
   const std::string device = "file:'" + console.dir.path + "/named.raw',raw";

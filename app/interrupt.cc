@@ -71,6 +71,8 @@ void MakeStuckTimer(const sigset_t& mask) {
     struct sigaction action {};
     action.sa_handler = Expire;
     action.sa_mask = mask;
+    // A late one, at the console's prompt, must not end the read it finds.
+    action.sa_flags = SA_RESTART;
     handled = sigaction(TimerSignal(), &action, nullptr) == 0;
   }
   sigevent event{};

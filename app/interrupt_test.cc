@@ -24,7 +24,7 @@ void WriteCard(const TestDir& dir) {
 // Sends signal once the card has received a fifth of a second of tone.
 RunExtras SignalMidTone(const TestDir& dir, int signal) {
   RunExtras extras;
-  extras.whileRunning = [&dir, signal](pid_t pid) {
+  extras.whileRunning = [&dir, signal](pid_t pid, int) {
     WaitForBytes(dir.path + "/card.raw", 8820 * 6, pid);
     kill(pid, signal);
   };
@@ -120,7 +120,7 @@ TEST(InterruptTest, OneSignalEndsPlaybackStuckInTheLibrary) {
                            "pcm.stuck { type file slave.pcm card file \"" +
                            fifo + "\" format raw }\n");
   RunExtras extras;
-  extras.whileRunning = [reader, capacity](pid_t pid) {
+  extras.whileRunning = [reader, capacity](pid_t pid, int) {
     // Once the pipe is full, every write of the recording blocks.
     WaitFor([&] {
       int queued = 0;

@@ -1,10 +1,14 @@
 #include "app/line_editor.h"
 
 #include <histedit.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cwchar>
 
 struct LineEditor {
   EditLine* editLine = nullptr;
@@ -15,28 +19,50 @@ namespace {
 
 const int kRecalledLines = 100;
 
-const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-const int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+// What the terminal sends for Ctrl-C, and what a SIGINT while reading is
+// taken for: bound to CancelLine.
+const wchar_t kCancelKey = L'\003';
 
 // What the signal handlers need: the terminal and the settings it had
 // before libedit took it, and the actions the signals had before reading.
 int terminalFd = -1;
 struct termios terminalSettings;
-struct sigaction previousEnding[kEndingCount];
-struct sigaction previousSuspend;
+struct sigaction previousActions[NSIG];
+bool caught[NSIG];
 
-// libedit's own handlers would resend the signal to the whole process
-// group; these give the terminal back and let the signal act on this
-// process alone.
+// What the signals that reading acts on itself ask for, done between keys.
+volatile sig_atomic_t interrupted = 0;
+volatile sig_atomic_t continued = 0;
+volatile sig_atomic_t resized = 0;
+// Set by CancelLine: the line el_gets returns is dropped.
+bool cancelled = false;
+
+// The signal mask before reading, and the one while waiting for a key.
+sigset_t maskBefore;
+sigset_t waitingMask;
+
+// Whether a signal's default action leaves the program running: stopping,
+// continuing and the ones ignored by default. The rest end it.
+bool Survivable(int signal) {
+  for (int kept : {SIGCHLD, SIGCONT, SIGURG, SIGWINCH, SIGSTOP, SIGTSTP,
+                   SIGTTIN, SIGTTOU, SIGKILL}) {
+    if (signal == kept) return true;
+  }
+  return false;
+}
+
+// Any signal that would end the program gives the terminal back first, and
+// then acts on this process alone (libedit's own handlers would resend it
+// to the whole process group).
 void EndReading(int signal) {
   tcsetattr(terminalFd, TCSANOW, &terminalSettings);
-  for (int i = 0; i < kEndingCount; ++i) {
-    if (kEndingSignals[i] == signal) {
-      sigaction(signal, &previousEnding[i], nullptr);
-    }
-  }
+  sigaction(signal, &previousActions[signal], nullptr);
   raise(signal);  // delivered with the old action when this returns
 }
+
+void Interrupt(int) { interrupted = 1; }
+void Continue(int) { continued = 1; }
+void Resize(int) { resized = 1; }
 
 // Ctrl-Z: stopped with the terminal as it was, editing again once
 // continued.
@@ -45,7 +71,7 @@ void SuspendReading(int) {
   tcgetattr(terminalFd, &editing);
   tcsetattr(terminalFd, TCSANOW, &terminalSettings);
   struct sigaction here;
-  sigaction(SIGTSTP, &previousSuspend, &here);
+  sigaction(SIGTSTP, &previousActions[SIGTSTP], &here);
   sigset_t only;
   sigemptyset(&only);
   sigaddset(&only, SIGTSTP);
@@ -56,24 +82,99 @@ void SuspendReading(int) {
   tcsetattr(terminalFd, TCSANOW, &editing);
 }
 
-// Installs handler for each signal not ignored, keeping the old action.
-void Catch(const int* signals, int count, struct sigaction* previous,
-           void (*handler)(int)) {
-  struct sigaction action {};
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  // The read goes on after a suspension.
-  action.sa_flags = SA_RESTART;
-  for (int i = 0; i < count; ++i) {
-    sigaction(signals[i], nullptr, &previous[i]);
-    if (previous[i].sa_handler != SIG_IGN) {
-      sigaction(signals[i], &action, nullptr);
-    }
+// The signals that reading acts on itself: blocked while libedit works,
+// let in only while it waits for a key.
+struct ReadingSignal {
+  int signal;
+  void (*handler)(int);
+};
+const ReadingSignal kReadingSignals[] = {{SIGINT, Interrupt},
+                                         {SIGTSTP, SuspendReading},
+                                         {SIGCONT, Continue},
+                                         {SIGWINCH, Resize}};
+
+// The handler a signal gets while reading, or nullptr to leave it as it
+// is: a reading signal's own where it is not ignored, EndReading where it
+// would end the program.
+void (*HandlerWhileReading(int signal, const struct sigaction& before))(int) {
+  if (before.sa_handler == SIG_IGN) return nullptr;
+  for (const ReadingSignal& reading : kReadingSignals) {
+    if (reading.signal == signal) return reading.handler;
+  }
+  if (Survivable(signal) || before.sa_handler != SIG_DFL) return nullptr;
+  return EndReading;
+}
+
+// Installs the handlers for the time of one read, keeping the old actions.
+void CatchSignals() {
+  sigset_t reading;
+  sigemptyset(&reading);
+  for (const ReadingSignal& signal : kReadingSignals) {
+    sigaddset(&reading, signal.signal);
+  }
+  sigprocmask(SIG_BLOCK, &reading, &maskBefore);
+  waitingMask = maskBefore;
+  for (const ReadingSignal& signal : kReadingSignals) {
+    sigdelset(&waitingMask, signal.signal);
+  }
+  for (int signal = 1; signal < NSIG; ++signal) {
+    caught[signal] = false;
+    if (sigaction(signal, nullptr, &previousActions[signal]) != 0) continue;
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = HandlerWhileReading(signal, previousActions[signal]);
+    if (action.sa_handler == nullptr) continue;
+    caught[signal] = sigaction(signal, &action, nullptr) == 0;
   }
 }
 
-void Release(const int* signals, int count, const struct sigaction* previous) {
-  for (int i = 0; i < count; ++i) sigaction(signals[i], &previous[i], nullptr);
+void ReleaseSignals() {
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (caught[signal]) sigaction(signal, &previousActions[signal], nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &maskBefore, nullptr);
+  interrupted = continued = resized = 0;
+}
+
+// Reads one character for libedit as its own reader would, but waits with
+// the reading signals let in, and does what they ask for here, outside
+// their handlers: tells libedit the terminal's new width, redraws the line
+// after a suspension, or cancels it for Ctrl-C.
+int ReadTypedCharacter(EditLine* editLine, wchar_t* character) {
+  char bytes[MB_LEN_MAX];
+  size_t count = 0;
+  for (;;) {
+    pollfd typed = {terminalFd, POLLIN, 0};
+    const int ready = ppoll(&typed, 1, nullptr, &waitingMask);
+    if (resized) {
+      resized = 0;
+      el_resize(editLine);
+    }
+    if (continued) {
+      continued = 0;
+      el_set(editLine, EL_REFRESH);
+    }
+    if (interrupted) {
+      interrupted = 0;
+      *character = kCancelKey;
+      return 1;
+    }
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return -1;
+    const ssize_t got = read(terminalFd, bytes + count, 1);
+    if (got <= 0) return got == 0 ? 0 : -1;
+    ++count;
+    mbstate_t state{};
+    const size_t used = mbrtowc(character, bytes, count, &state);
+    if (used == size_t(-2) && count < sizeof bytes) continue;
+    // Bytes that are no character in the locale are dropped, as libedit
+    // drops them.
+    if (used == size_t(-1) || used == size_t(-2)) {
+      count = 0;
+      continue;
+    }
+    return 1;
+  }
 }
 
 const char* NoPrompt(EditLine*) { return ""; }
@@ -87,6 +188,17 @@ unsigned char EndOrDelete(EditLine* editLine, int) {
   if (line->cursor == line->lastchar) return CC_ERROR;
   el_cursor(editLine, 1);
   el_deletestr(editLine, 1);
+  return CC_REFRESH;
+}
+
+// Ctrl-C: as in a shell, the line typed so far is shown ending in ^C and
+// dropped, and a new one is read.
+unsigned char CancelLine(EditLine* editLine, int) {
+  const LineInfo* line = el_line(editLine);
+  el_cursor(editLine, static_cast<int>(line->lastchar - line->cursor));
+  el_insertstr(editLine, "^C");
+  el_wpush(editLine, L"\n");
+  cancelled = true;
   return CC_REFRESH;
 }
 
@@ -111,23 +223,28 @@ LineEditor* OpenLineEditor(FILE* in, FILE* out) {
   el_set(editLine, EL_PROMPT, NoPrompt);
   el_set(editLine, EL_EDITOR, "emacs");
   el_set(editLine, EL_SIGNAL, 0);
+  el_set(editLine, EL_GETCFN, ReadTypedCharacter);
   // The wide form: libedit's narrow one leaks the copies it makes.
   el_wset(editLine, EL_ADDFN, L"larkhorn-end-or-delete",
           L"End of input at an empty line, else delete a character",
           EndOrDelete);
   el_set(editLine, EL_BIND, "^D", "larkhorn-end-or-delete", nullptr);
+  el_wset(editLine, EL_ADDFN, L"larkhorn-cancel-line",
+          L"Drop the line typed so far and read a new one", CancelLine);
+  el_set(editLine, EL_BIND, "^C", "larkhorn-cancel-line", nullptr);
   el_source(editLine, nullptr);  // the user's ~/.editrc, if any
   return editor;
 }
 
 bool ReadEditedLine(LineEditor* editor, std::string* line) {
-  Catch(kEndingSignals, kEndingCount, previousEnding, EndReading);
-  const int suspend[] = {SIGTSTP};
-  Catch(suspend, 1, &previousSuspend, SuspendReading);
+  CatchSignals();
   int count = 0;
-  const char* got = el_gets(editor->editLine, &count);
-  Release(suspend, 1, &previousSuspend);
-  Release(kEndingSignals, kEndingCount, previousEnding);
+  const char* got = nullptr;
+  do {
+    cancelled = false;
+    got = el_gets(editor->editLine, &count);
+  } while (got != nullptr && cancelled);
+  ReleaseSignals();
   if (got == nullptr || count <= 0) return false;
   *line = got;
   std::string recalled = *line;

@@ -13,9 +13,10 @@ struct LineEditor;
 LineEditor* OpenLineEditor(FILE* in, FILE* out);
 
 // Reads the next line, its newline included, and keeps it for recall;
-// false at the end of input (Ctrl-D on an empty line). SIGINT, SIGTERM,
-// SIGHUP and SIGQUIT while it waits act as they would have, the terminal
-// given back its settings first; Ctrl-Z suspends with them too.
+// false at the end of input (Ctrl-D on an empty line). Ctrl-C (SIGINT)
+// drops the line typed so far and reads another; a resize or Ctrl-Z and fg
+// redraw it. Any signal that ends the program while it waits gives the
+// terminal back its settings first; Ctrl-Z suspends with them too.
 bool ReadEditedLine(LineEditor* editor, std::string* line);
 
 // Gives the terminal back its settings and frees the editor; nullptr is

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -51,17 +52,35 @@ TEST(LineEditorTest, UpArrowReplaysTheLastLineOnlyAtATerminal) {
                            Menu("440.0", "1.0"));
 }
 
-// Ctrl-C while a line is being edited ends the program by the signal, as
-// it does at a plain terminal, and leaves the terminal in line-at-a-time
-// mode with echo again.
-TEST(LineEditorTest, InterruptAtThePromptRestoresTheTerminal) {
+// Text beyond ASCII typed at a terminal reaches the program whole, in the
+// user's character set.
+TEST(LineEditorTest, NonAsciiDeviceNameTypedAtATerminal) {
   TestDir dir;
-  WriteAlsaConfig(dir, RecordingDefault(dir.path + "/tone.raw"));
-  bool editing = false, restored = false;
-  termios settings{};
+  const std::string device = "file:" + dir.path + "/m\u00fasica.wav,wav";
   RunExtras terminal;
   terminal.consoleOnTerminal = true;
-  terminal.whileRunning = [&](pid_t pid) {
+  RunResult run = RunLarkhorn(dir, {}, "l 1 s " + device + "\rp\rx\r",
+                              {"TERM=vt100", "LC_ALL=C.UTF-8"}, terminal);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_NE(run.out.find("device from '" + device + "'"), std::string::npos)
+      << run.out;
+  EXPECT_TRUE(WavSizesMatch(ReadFile(dir.path + "/m\u00fasica.wav")));
+}
+
+// At the prompt, after a tone: the stuck-device timer's signal is nothing,
+// Ctrl-C drops the line typed so far and the console goes on, and a signal
+// that ends the program leaves the terminal in line-at-a-time mode with
+// echo again.
+TEST(LineEditorTest, SignalsAtThePrompt) {
+  TestDir dir;
+  const std::string recording = dir.path + "/tone.raw";
+  WriteAlsaConfig(dir, RecordingDefault(recording));
+  bool atPrompt = false, wentOn = false, restored = false;
+  termios settings{};
+  std::string shown;
+  RunExtras terminal;
+  terminal.consoleOnTerminal = true;
+  terminal.whileRunning = [&](pid_t pid, int console) {
     // The terminal stays open here after the program has ended.
     const std::string input = "/proc/" + std::to_string(pid) + "/fd/0";
     int fd = -1;
@@ -75,14 +94,36 @@ TEST(LineEditorTest, InterruptAtThePromptRestoresTheTerminal) {
       return tcgetattr(fd, &settings) == 0 &&
              bool(settings.c_lflag & ICANON) == wanted;
     };
-    editing = WaitFor(opened) && WaitFor([&] { return canonical(false); });
-    kill(pid, SIGINT);
-    restored = editing && WaitFor([&] { return canonical(true); });
+    auto shows = [&](const std::string& text) {
+      return WaitFor([&] {
+        char buffer[4096];
+        pollfd ready = {console, POLLIN, 0};
+        while (poll(&ready, 1, 0) > 0) {
+          const ssize_t got = read(console, buffer, sizeof buffer);
+          if (got <= 0) break;
+          shown.append(buffer, size_t(got));
+        }
+        return shown.find(text) != std::string::npos;
+      });
+    };
+    auto type = [&](const std::string& text) {
+      return write(console, text.data(), text.size()) == ssize_t(text.size());
+    };
+    // Editing again once the tone has been written.
+    WaitForBytes(recording, 44100 * 6, pid);
+    atPrompt = WaitFor(opened) && WaitFor([&] { return canonical(false); });
+    kill(pid, SIGRTMIN);
+    wentOn = atPrompt && type("abc") && shows("abc") && type("\003") &&
+             shows("abc^C") && type("l 2\r") && shows("from 2.0 seconds");
+    kill(pid, SIGUSR1);
+    restored = atPrompt && WaitFor([&] { return canonical(true); });
     if (fd >= 0) close(fd);
   };
-  RunResult run = RunLarkhorn(dir, {}, "", {"TERM=vt100"}, terminal);
-  EXPECT_TRUE(editing) << "never edited a line";
-  EXPECT_EQ(run.signal, SIGINT);
+  RunResult run = RunLarkhorn(dir, {}, "l 1 p\r", {"TERM=vt100"}, terminal);
+  EXPECT_TRUE(atPrompt) << "never edited a line after the tone";
+  EXPECT_TRUE(wentOn) << shown;
+  EXPECT_EQ(run.err, "");  // 'abc' was never read
+  EXPECT_EQ(run.signal, SIGUSR1);
   EXPECT_TRUE(restored);
   EXPECT_TRUE(settings.c_lflag & ECHO);
 }

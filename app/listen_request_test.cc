@@ -162,7 +162,7 @@ TEST(ListenTest, RunsUntilStoppedAndRedrawsAtATerminal) {
                              "realtime true", "!default"));
   RunExtras extras;
   extras.consoleOnTerminal = true;
-  extras.whileRunning = [&dir](pid_t pid) {
+  extras.whileRunning = [&dir](pid_t pid, int) {
     // Sound is read up to each reading, and past it only once it is drawn:
     // a read past the first tenth of a second (at 48000 Hz) follows one.
     WaitFor([&] {

@@ -2,9 +2,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "app/console.h"
+#include "app/hint.h"
 #include "app/listen_request.h"
 #include "app/options.h"
 #include "app/settings.h"
@@ -27,21 +32,39 @@ bool FillClosedStandardDescriptors() {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The program, from its arguments to its exit status.
+int Run(int argc, char** argv) {
   // Without /dev/null there is no safe place for a message either.
   if (!FillClosedStandardDescriptors()) return 1;
   const int infoStatus = PrintInfo(argc, argv);
   if (infoStatus >= 0) return infoStatus;
   ToneSettings settings;
   std::string error;
-  if (!ParseCommandLine(argc, argv, settings, &error)) {
+  std::vector<std::string> hints;
+  if (!ParseCommandLine(argc, argv, settings, &error, &hints)) {
     fprintf(stderr, "larkhorn: %s\n%s\n", error.c_str(), UsageLine().c_str());
     return 2;
   }
+  for (const std::string& hint : hints) Hint("%s", hint.c_str());
   if (settings.listen) return Listen(settings);
   if (settings.oneShot) return PlayTone(settings) ? 0 : 1;
   RunConsole(settings, stdin, PlayTone);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The user's character set, so that text typed at a terminal passes the
+  // line editor whole; numbers keep the C locale's point.
+  setlocale(LC_CTYPE, "");
+  // Nothing in the program throws, but the standard library does when
+  // memory runs out: the program then ends with a message, not an abort.
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    fflush(stdout);
+    fputs("larkhorn: not enough memory\n", stderr);
+    return 1;
+  }
 }

@@ -373,6 +373,31 @@ bool ParseListenArguments(const std::vector<const char*>& args,
   return true;
 }
 
+// The hint for a first argument in which strtod finds no number.
+std::string NotAFrequency(const std::string& arg) {
+  const std::string note = std::string(kNoteOption) + " ";
+  std::string meant = "a note by name is " + note + "E2";
+  std::string name;
+  double octave = 0;
+  if (const StringPreset* preset = FindPreset(arg)) {
+    meant = "the string " + arg + " is " + note +
+            ScientificName(preset->noteName, static_cast<int>(preset->octave)) +
+            ", the note " + arg + " " + note + arg;
+  } else if (ParseScientificName(arg, &name, &octave)) {
+    meant = "the note " + arg + " is " + note + arg;
+  } else if (IsNoteName(arg)) {
+    meant = arg + " in the menu's octave 0 is " + note + ScientificName(arg, 0);
+  }
+  return Printable(arg) + " is not a frequency: it plays 0 Hz, silence; " +
+         meant;
+}
+
+std::string LengthClamped(const std::string& arg, float seconds) {
+  return Format("%s is not a length from %g to %g seconds: the tone lasts %g s",
+                Printable(arg).c_str(), kShortestSeconds, kLongestSeconds,
+                seconds);
+}
+
 }  // namespace
 
 const std::vector<Option>& Options() {
@@ -468,7 +493,7 @@ int PrintInfo(int argc, const char* const* argv) {
 }
 
 bool ParseCommandLine(int argc, const char* const* argv, ToneSettings& settings,
-                      std::string* err) {
+                      std::string* err, std::vector<std::string>* hints) {
   int first = 1;
   CommandLine line;
   for (; first < argc && strncmp(argv[first], "--", 2) == 0; ++first) {
@@ -491,11 +516,19 @@ bool ParseCommandLine(int argc, const char* const* argv, ToneSettings& settings,
     settings.oneShot = true;
     args.insert(args.begin(), nullptr);
   } else if (!args.empty()) {
-    settings.frequency = ToSingle(strtod(args[0], nullptr));
+    char* end = nullptr;
+    settings.frequency = ToSingle(strtod(args[0], &end));
     settings.oneShot = true;
+    if (end == args[0]) hints->push_back(NotAFrequency(args[0]));
+    const std::string halfRate = HalfRateHint(settings);
+    if (!halfRate.empty()) hints->push_back(halfRate);
   }
   if (args.size() >= 2) {
-    settings.lengthSeconds = ClampLength(ToSingle(strtod(args[1], nullptr)));
+    const float seconds = ToSingle(strtod(args[1], nullptr));
+    settings.lengthSeconds = ClampLength(seconds);
+    if (!(settings.lengthSeconds == seconds)) {
+      hints->push_back(LengthClamped(args[1], settings.lengthSeconds));
+    }
   }
   if (args.size() == 3) settings.deviceName = args[2];
   return true;

@@ -45,8 +45,12 @@ std::string UsageLine();
 // Applies argv's options, then its frequency, length and device to
 // settings; sets oneShot when there is a frequency or a note. False, with
 // *err saying what is wrong, when an option or its value is not accepted.
+// Otherwise *hints gets a line for each argument that does not play as a
+// newcomer may expect: a frequency that is no number (silence; a note's
+// name says which --note it means), a length out of range, a frequency
+// above half the sample rate.
 bool ParseCommandLine(int argc, const char* const* argv, ToneSettings& settings,
-                      std::string* err);
+                      std::string* err, std::vector<std::string>* hints);
 
 // The text of a lone option (--help, -h, --version, --list-devices); empty
 // for every other command line, which then means a tone or the console.

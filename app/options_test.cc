@@ -11,12 +11,14 @@
 
 namespace {
 
-ToneSettings Parse(std::vector<const char*> args) {
+ToneSettings Parse(std::vector<const char*> args,
+                   std::vector<std::string>* hints = nullptr) {
   args.insert(args.begin(), "larkhorn");
   ToneSettings settings;
   std::string error;
+  std::vector<std::string> said;
   EXPECT_TRUE(ParseCommandLine(static_cast<int>(args.size()), args.data(),
-                               settings, &error))
+                               settings, &error, hints ? hints : &said))
       << error;
   return settings;
 }
@@ -98,7 +100,8 @@ TEST(OptionTableTest, EveryOptionIsShownAndParsed) {
   std::string unknown;
   ToneSettings settings;
   const char* bogus[] = {"larkhorn", "--bogus"};
-  EXPECT_FALSE(ParseCommandLine(2, bogus, settings, &unknown));
+  std::vector<std::string> hints;
+  EXPECT_FALSE(ParseCommandLine(2, bogus, settings, &unknown, &hints));
   for (const Option& option : Options()) {
     std::string shown = option.name;
     if (option.valueName) shown += std::string(" ") + option.valueName;
@@ -108,7 +111,7 @@ TEST(OptionTableTest, EveryOptionIsShownAndParsed) {
     const char* alone[] = {"larkhorn", option.name};
     std::string missing;
     // An option without a value is complete alone.
-    EXPECT_EQ(ParseCommandLine(2, alone, settings, &missing),
+    EXPECT_EQ(ParseCommandLine(2, alone, settings, &missing, &hints),
               option.valueName == nullptr)
         << shown;
     if (option.valueName) {
@@ -151,6 +154,36 @@ TEST(ParseCommandLineTest, LengthIsClamped) {
   EXPECT_EQ(Parse({"440", "nan"}).lengthSeconds, 1.0f);
   EXPECT_EQ(Parse({"440", "inf"}).lengthSeconds, 120.0f);
   EXPECT_EQ(Parse({"440", "-inf"}).lengthSeconds, 1.0f);
+}
+
+// Arguments that do not play as a newcomer may expect are named: a first
+// one that is no number (with the --note it means when it names a note),
+// a length out of range, a frequency above half the rate.
+TEST(ParseCommandLineTest, HintsForSurprisingArguments) {
+  auto hints = [](std::vector<const char*> args) {
+    std::vector<std::string> said;
+    Parse(args, &said);
+    std::string lines;
+    for (const std::string& line : said) lines += line + "\n";
+    return lines;
+  };
+  EXPECT_EQ(hints({"440Hz", "120"}) + hints({"--note", "E2", "1"}), "");
+  const std::pair<const char*, const char*> notes[] = {
+      {"G6", "the string G6 is --note E2, the note G6 --note G6"},
+      {"E2", "the note E2 is --note E2"},
+      {"bb", "bb in the menu's octave 0 is --note Bb4"},
+      {"-H", "a note by name is --note E2"}};
+  for (const auto& [arg, meant] : notes) {
+    EXPECT_EQ(hints({arg}), "'" + std::string(arg) +
+                                "' is not a frequency: it plays 0 Hz, "
+                                "silence; " +
+                                meant + "\n");
+  }
+  EXPECT_NE(hints({"44100.1"}).find("it plays as 22050.00 Hz"),
+            std::string::npos);
+  EXPECT_EQ(hints({"440", "500"}),
+            "'500' is not a length from 1 to 120 seconds: the tone lasts "
+            "120 s\n");
 }
 
 TEST(ParseCommandLineTest, EdgeNumbers) {

@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "pitch/note.h"
 
@@ -25,9 +26,32 @@ float ToSingle(double value) {
 }
 
 float ClampLength(float seconds) {
-  if (seconds > 120.0f) return 120.0f;
-  if (!(seconds >= 1.0f)) return 1.0f;
+  if (seconds > kLongestSeconds) return kLongestSeconds;
+  if (!(seconds >= kShortestSeconds)) return kShortestSeconds;
   return seconds;
+}
+
+std::string HalfRateHint(const ToneSettings& settings) {
+  const float nyquist = settings.sampleRate / 2.0f;
+  if (!(std::fabs(settings.frequency) > nyquist)) return "";
+  char text[128];
+  snprintf(text, sizeof text,
+           "%.2f Hz is above half the sample rate: it plays as %.2f Hz",
+           settings.frequency, nyquist);
+  return text;
+}
+
+const StringPreset* FindPreset(const std::string& word) {
+  // Guitar strings from the highest to the lowest, then the bass strings.
+  static const StringPreset kStringPresets[] = {
+      {"G1", "e", -1}, {"G2", "b", -1}, {"G3", "g", -2}, {"G4", "d", -2},
+      {"G5", "a", -2}, {"G6", "e", -3}, {"B1", "g", -3}, {"B2", "d", -3},
+      {"B3", "a", -3}, {"B4", "e", -4},
+  };
+  for (const StringPreset& preset : kStringPresets) {
+    if (word == preset.word) return &preset;
+  }
+  return nullptr;
 }
 
 bool OtherTuning(const ToneSettings& settings) {

@@ -44,6 +44,22 @@ struct ToneSettings {
   bool listenToNote = false;
 };
 
+// The lengths a tone may have, in seconds.
+const float kShortestSeconds = 1.0f;
+const float kLongestSeconds = 120.0f;
+
+// A string of a guitar or a bass: the console's word for it, and the note
+// name and octave it plays.
+struct StringPreset {
+  const char* word;
+  const char* noteName;
+  double octave;
+};
+
+// The preset of a word, G1 to G6 for the guitar's strings from the highest
+// to the lowest and B1 to B4 for the bass's; nullptr for any other word.
+const StringPreset* FindPreset(const std::string& word);
+
 // Whether any of the tuning, the timbre and the notes sounding with every
 // tone is not the default.
 bool OtherTuning(const ToneSettings& settings);
@@ -71,7 +87,12 @@ std::string Printable(const std::string& text);
 // Rounds to single precision; magnitudes beyond its range become infinite.
 float ToSingle(double value);
 
-// Clamps a length in seconds to 1..120; NaN counts as below range.
+// Clamps a length in seconds to kShortestSeconds..kLongestSeconds; NaN
+// counts as below range.
 float ClampLength(float seconds);
+
+// The hint for a frequency that plays as half the sample rate; empty when
+// it plays as it is.
+std::string HalfRateHint(const ToneSettings& settings);
 
 #endif  // LARKHORN_APP_SETTINGS_H_

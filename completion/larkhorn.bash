@@ -1,10 +1,79 @@
 # bash completion for larkhorn: the options, the temperament and timbre
-# names and, in the device position, the playback devices larkhorn lists.
+# names and, in the device position, the playback devices larkhorn lists. It needs no
+# more than bash, and takes device names as data: nothing in them is ever
+# expanded or run.
+
+# The words of the line up to the cursor into words and cword, as typed:
+# bash splits them at COMP_WORDBREAKS (= and : among them), and they are
+# joined again where no blank stood between them.
+_larkhorn_words() {
+  local line=${COMP_LINE:0:COMP_POINT} i blanks
+  words=()
+  for ((i = 0; i <= COMP_CWORD; i++)); do
+    blanks=${line%%[![:blank:]]*}
+    line=${line:${#blanks}}
+    line=${line:${#COMP_WORDS[i]}}
+    if ((i > 0)) && [[ -z $blanks ]]; then
+      words[-1]+=${COMP_WORDS[i]}
+    else
+      words+=("${COMP_WORDS[i]}")
+    fi
+  done
+  cword=$((${#words[@]} - 1))
+}
+
+# What the shell makes of word as typed, quotes and backslashes removed
+# (nothing expanded), into REPLY; into open, the quote still open at its end,
+# if any; and into start, where in REPLY the text that completion replaces
+# begins: after that quote's opening, or else after the last word-breaking
+# character outside quotes.
+_larkhorn_dequote() {
+  local word=$1 c i
+  REPLY="" open="" start=0
+  for ((i = 0; i < ${#word}; i++)); do
+    c=${word:i:1}
+    if [[ $open == "'" ]]; then
+      if [[ $c == "'" ]]; then open=""; else REPLY+=$c; fi
+    elif [[ $c == '\' && ( -z $open || ${word:i+1:1} == [\"\\\$\`] ) ]]; then
+      REPLY+=${word:i+1:1}
+      ((i++))
+    elif [[ $open == '"' ]]; then
+      if [[ $c == '"' ]]; then open=""; else REPLY+=$c; fi
+    elif [[ $c == [\"\'] ]]; then
+      open=$c
+      start=${#REPLY}
+    else
+      REPLY+=$c
+      [[ $COMP_WORDBREAKS == *"$c"* ]] && start=${#REPLY}
+    fi
+  done
+}
+
+# Offers each candidate that begins with the word being completed, cur:
+# the part from start on, quoted for where it goes (the line closes an open
+# quote itself).
+_larkhorn_offer() {
+  local candidate rest quoted c i
+  for candidate; do
+    [[ $candidate == "$cur"* ]] || continue
+    rest=${candidate:start}
+    if [[ $open == "'" ]]; then
+      quoted=${rest//\'/\'\\\'\'}
+    elif [[ $open == '"' ]]; then
+      quoted=""
+      for ((i = 0; i < ${#rest}; i++)); do
+        c=${rest:i:1}
+        [[ $c == [\"\\\$\`] ]] && quoted+='\'
+        quoted+=$c
+      done
+    else
+      printf -v quoted %q "$rest"
+    fi
+    COMPREPLY+=("$quoted")
+  done
+}
 
 _larkhorn() {
-  local cur prev words cword
-  _init_completion -n : || return
-
   local options="--help -h --version --list-devices --a4 --temperament --cents
     --transpose --timbre --with --note --listen"
   local temperaments="equal pythagorean meantone werckmeister3 kirnberger3
@@ -12,29 +81,47 @@ _larkhorn() {
   local timbres="sine warm bright"
   # Options followed by a value of their own.
   local valued="--a4 --temperament --cents --transpose --timbre --with --note"
+  local words cword REPLY open start
+  COMPREPLY=()
+  _larkhorn_words
+  _larkhorn_dequote "${words[cword]}"
+  local cur=$REPLY prev=${words[cword - 1]}
 
   case $prev in
     --temperament)
-      COMPREPLY=($(compgen -W "$temperaments" -- "$cur"))
+      _larkhorn_offer $temperaments
       return
       ;;
     --timbre)
-      COMPREPLY=($(compgen -W "$timbres" -- "$cur"))
-      return
-      ;;
-    --a4 | --cents | --transpose | --with | --note)
+      _larkhorn_offer $timbres
       return
       ;;
   esac
-
+  if [[ " $valued " == *" $prev "* ]]; then
+    return
+  fi
+  local name forms=()
+  case $cur in
+    --temperament=*)
+      for name in $temperaments; do forms+=("--temperament=$name"); done
+      _larkhorn_offer "${forms[@]}"
+      return
+      ;;
+    --timbre=*)
+      for name in $timbres; do forms+=("--timbre=$name"); done
+      _larkhorn_offer "${forms[@]}"
+      return
+      ;;
+  esac
   if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    _larkhorn_offer $options
     return
   fi
 
   # Frequency, seconds, device (with --note or --listen, seconds and
   # device): count
-  # the arguments before this one, leaving out the options and their values.
+  # the arguments before this one, leaving out the options and their
+  # values. One hyphen makes no option: -440 is a frequency.
   local i position=0 device=2
   for ((i = 1; i < cword; i++)); do
     if [[ ${words[i]} == --note || ${words[i]} == --note=* ||
@@ -43,14 +130,15 @@ _larkhorn() {
     fi
     if [[ " $valued " == *" ${words[i]} "* ]]; then
       ((i++))
-    elif [[ ${words[i]} != -* ]]; then
+    elif [[ ${words[i]} != --* && ${words[i]} != -h ]]; then
       ((position++))
     fi
   done
   if ((position == device)); then
-    local devices
-    devices=$("$1" --list-devices 2>/dev/null | sed 's/  .*//')
-    COMPREPLY=($(compgen -W "$devices" -- "$cur"))
-    __ltrim_colon_completions "$cur"
+    local line names=()
+    while IFS= read -r line; do
+      names+=("${line%%  *}")
+    done < <("$1" --list-devices 2>/dev/null)
+    _larkhorn_offer "${names[@]}"
   fi
 } && complete -F _larkhorn larkhorn

@@ -1,6 +1,8 @@
-// The bash completion, run in bash with bash-completion loaded: the options
-// of the option table for an option prefix, the temperament and timbre
-// names of their tables, the devices larkhorn lists at the device argument.
+// The bash completion, run in bash with and without bash-completion
+// loaded: the options of the option table for an option prefix, the names
+// of the temperament and timbre tables after their options in either form,
+// and at the device argument the devices larkhorn lists, each quoted so
+// that the shell reads back its name and runs nothing in it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,56 +18,19 @@
 
 namespace {
 
-// The words sorted and joined by spaces, as complete_last prints them.
-std::string Sorted(std::vector<std::string> words) {
-  std::sort(words.begin(), words.end());
-  std::string line;
-  for (const std::string& word : words)
-    line += (line.empty() ? "" : " ") + word;
-  return line;
-}
-
 const char kBashCompletion[] = "/usr/share/bash-completion/bash_completion";
 
-TEST(CompletionTest, OptionsAndDevices) {
-  if (access(kBashCompletion, R_OK) != 0) {
-    GTEST_SKIP() << "bash-completion is not installed";
-  }
-  TestDir dir;
-  WriteAlsaConfig(dir,
-                  "pcm.!default { type null }\n"
-                  "pcm.larkhorn_hinted { type null hint { show on "
-                  "description \"Larkhorn test device\" } }\n");
-  // Each line of output: the sorted completions of the last word.
-  const std::string script = dir.path + "/complete.sh";
-  std::ofstream(script)
-      << "source " << kBashCompletion << "\n"
-      << "source " << LARKHORN_COMPLETION << "\n"
-      << "complete_last() {\n"
-         "  COMP_WORDS=(\"$@\") COMP_CWORD=$(($# - 1)) COMPREPLY=()\n"
-         "  COMP_LINE=\"$*\" COMP_POINT=${#COMP_LINE}\n"
-         "  _larkhorn \"$1\" \"${@: -1}\" \"${@: -2:1}\"\n"
-         "  printf '%s\\n' \"${COMPREPLY[@]}\" | sort | paste -sd ' '\n"
-         "}\n"
-         "larkhorn=" LARKHORN_BINARY
-         "\n"
-         "complete_last $larkhorn --l\n"
-         "complete_last $larkhorn -\n"
-         "complete_last $larkhorn --temperament ''\n"
-         "complete_last $larkhorn --timbre ''\n"
-         "complete_last $larkhorn --transpose -2 --with G4 --timbre b\n"
-         "complete_last $larkhorn 440 2 ''\n"
-         "complete_last $larkhorn 440 2 lark\n"
-         "complete_last $larkhorn --a4 442 --cents -5 440 2 ''\n"
-         "complete_last $larkhorn --note E2 1 lark\n"
-         "complete_last $larkhorn --listen 1 lark\n";
-  // The binary reads the test's ALSA configuration, not the machine's.
+// Runs script in bash with the test's ALSA configuration: what it prints.
+std::string RunBash(const TestDir& dir, const std::string& script) {
+  const std::string path = dir.path + "/complete.sh";
+  std::ofstream(path) << script;
   const std::string command = "HOME=" + dir.path +
                               " XDG_CONFIG_HOME=" + dir.path +
                               " LC_ALL=C PULSE_SERVER=unix:" + dir.path +
-                              "/no-pulseaudio bash " + script + " 2>&1";
+                              "/no-pulseaudio bash --norc " + path + " 2>&1";
   FILE* bash = popen(command.c_str(), "r");
-  ASSERT_NE(bash, nullptr);
+  EXPECT_NE(bash, nullptr);
+  if (bash == nullptr) return "";
   std::string out;
   char buffer[4096];
   size_t got;
@@ -73,14 +38,69 @@ TEST(CompletionTest, OptionsAndDevices) {
     out.append(buffer, got);
   }
   EXPECT_EQ(pclose(bash), 0);
+  return out;
+}
+
+TEST(CompletionTest, OptionsTemperamentsAndDevicesAsData) {
+  TestDir dir;
+  const std::string ran = dir.path + "/ran";
+  const std::vector<std::string> hostile = {
+      "lark$(touch " + ran + ")", "lark`touch " + ran + "`", "lark two words",
+      "lark'quote", "lark*"};
+  std::string asoundrc =
+      "pcm.!default { type null }\n"
+      "pcm.larkhorn_hinted { type null hint { show on "
+      "description \"Larkhorn test device\" } }\n";
+  for (const std::string& name : hostile) {
+    asoundrc += "pcm.\"" + name + "\" { type null hint { show on } }\n";
+  }
+  WriteAlsaConfig(dir, asoundrc);
+  // Each line of output: what the shell reads from each completion of the
+  // line's last word, sorted, joined by |. The words are as bash splits
+  // the line: at = too.
+  const std::string completions =
+      "complete_line() {\n"
+      "  COMP_LINE=$1 COMP_POINT=${#1}\n"
+      "  shift\n"
+      "  COMP_WORDS=(\"$@\") COMP_CWORD=$(($# - 1)) COMPREPLY=()\n"
+      "  _larkhorn \"$1\" \"${@: -1}\" \"${@: -2:1}\"\n"
+      "  local reply\n"
+      "  for reply in \"${COMPREPLY[@]}\"; do\n"
+      "    eval \"printf '%s\\n' $reply\"\n"
+      "  done | sort | paste -sd '|'\n"
+      "}\n"
+      "source " LARKHORN_COMPLETION
+      "\n"
+      "l=" LARKHORN_BINARY
+      "\n"
+      "complete_line \"$l --l\" $l --l\n"
+      "complete_line \"$l -\" $l -\n"
+      "complete_line \"$l --temperament \" $l --temperament ''\n"
+      "complete_line \"$l --temperament=w\" $l --temperament = w\n"
+      "complete_line \"$l --timbre \" $l --timbre ''\n"
+      "complete_line \"$l --transpose -2 --with G4 --timbre=b\" $l "
+      "--transpose -2 --with G4 --timbre = b\n"
+      "complete_line \"$l 440 2 \" $l 440 2 ''\n"
+      "complete_line \"$l 440 2 lark\" $l 440 2 lark\n"
+      "complete_line \"$l --a4=442 --cents -5 440 \" $l --a4 = 442 --cents -5 "
+      "440 ''\n"
+      "complete_line \"$l --note E2 1 lark\" $l --note E2 1 lark\n"
+      "complete_line \"$l --listen 1 lark\" $l --listen 1 lark\n";
   // Every name the device list gives, the machine's plugins included.
   std::istringstream listed(RunLarkhorn(dir, {"--list-devices"}).out);
-  std::vector<std::string> names;
+  std::vector<std::string> names, larkNames;
   for (std::string line; std::getline(listed, line);) {
     names.push_back(line.substr(0, line.find("  ")));
+    if (names.back().rfind("lark", 0) == 0) larkNames.push_back(names.back());
   }
-  const std::string devices = Sorted(names);
-  EXPECT_NE(devices.find("larkhorn_hinted"), std::string::npos) << devices;
+  auto joined = [](std::vector<std::string> items) {
+    std::sort(items.begin(), items.end());
+    std::string text;
+    for (const std::string& item : items) text += item + "|";
+    text.back() = '\n';
+    return text;
+  };
+  ASSERT_EQ(larkNames.size(), hostile.size() + 1) << joined(names);
   std::vector<std::string> options, temperaments, timbres;
   for (const Option& option : Options()) options.push_back(option.name);
   for (const AloneOption& option : AloneOptions()) {
@@ -91,10 +111,17 @@ TEST(CompletionTest, OptionsAndDevices) {
     temperaments.push_back(temperament.name);
   }
   for (const Timbre& timbre : Timbres()) timbres.push_back(timbre.name);
-  EXPECT_EQ(out, "--list-devices --listen\n" + Sorted(options) + "\n" +
-                     Sorted(temperaments) + "\n" + Sorted(timbres) +
-                     "\nbright\n" + devices + "\nlarkhorn_hinted\n" + devices +
-                     "\nlarkhorn_hinted\nlarkhorn_hinted\n");
+  const std::string expected =
+      "--list-devices|--listen\n" + joined(options) + joined(temperaments) +
+      "werckmeister3\n" + joined(timbres) + "bright\n" + joined(names) +
+      joined(larkNames) + "\n" + joined(larkNames) + joined(larkNames);
+  EXPECT_EQ(RunBash(dir, completions), expected);
+  if (access(kBashCompletion, R_OK) == 0) {
+    EXPECT_EQ(RunBash(dir, std::string("source ") + kBashCompletion + "\n" +
+                               completions),
+              expected);
+  }
+  EXPECT_NE(access(ran.c_str(), F_OK), 0) << "a device name was run";
 }
 
 }  // namespace

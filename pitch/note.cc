@@ -127,7 +127,7 @@ bool ParseScientificName(const std::string& text, std::string* noteName,
 
 std::string ScientificName(const std::string& noteName, double octave) {
   const int semitone = SemitonesAboveA(noteName);
-  std::string name = NameOf(semitone);
+  std::string name = IsNoteName(noteName) ? noteName : NameOf(semitone);
   name[0] = static_cast<char>(name[0] - 'a' + 'A');
   // Scientific octaves start at C, three semitones above A.
   const double number = octave + 4 + (semitone >= 3 ? 1 : 0);

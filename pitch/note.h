@@ -41,8 +41,9 @@ bool IsNoteName(const std::string& noteName);
 bool ParseScientificName(const std::string& text, std::string* noteName,
                          double* octave);
 
-// The scientific pitch name of noteName in octave, as ParseScientificName
-// reads it: "C#4" for c# in octave -1 (a name Get_Freq does not know is A).
+// The scientific pitch name of noteName in octave, spelt as noteName is and
+// read back by ParseScientificName: "C#4" for c# in octave -1, "Bb4" for bb
+// in octave 0 (a name Get_Freq does not know is A).
 std::string ScientificName(const std::string& noteName, double octave);
 
 // The written note whose sound in a tuning lies nearest to a frequency, and

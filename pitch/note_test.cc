@@ -170,7 +170,7 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
     EXPECT_EQ(octave, c.octave) << c.text;
   }
   // And back, sharps for the black keys; a word is A.
-  EXPECT_EQ(ScientificName("db", -1), "C#4");
+  EXPECT_EQ(ScientificName("db", -1), "Db4");
   EXPECT_EQ(ScientificName("e", -3), "E2");
   EXPECT_EQ(ScientificName("a", 0), "A4");
   EXPECT_EQ(ScientificName("g#", 4), "G#9");
@@ -183,6 +183,21 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
     EXPECT_FALSE(ParseScientificName(text, &note, &octave)) << text;
     EXPECT_EQ(note, "kept");
   }
+  // And back: every name in the octaves that scientific names reach, and a
+  // flat.
+  for (const char* name :
+       {"a", "a#", "b", "c", "c#", "d", "d#", "e", "f", "f#", "g", "g#"}) {
+    for (int octave = -4; octave <= 4; ++octave) {
+      const std::string text = ScientificName(name, octave);
+      std::string note;
+      double back = 99;
+      ASSERT_TRUE(ParseScientificName(text, &note, &back)) << text;
+      EXPECT_EQ(note, name) << text;
+      EXPECT_EQ(back, octave) << text;
+    }
+  }
+  EXPECT_EQ(ScientificName("e", -3), "E2");
+  EXPECT_EQ(ScientificName("bb", 0), "Bb4");
 }
 
 // Half a semitone is where the nearest note changes in equal temperament;

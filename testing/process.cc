@@ -86,9 +86,12 @@ size_t Count(const std::string& text, const std::string& part) {
 
 std::string WithoutConsoleHints(const std::string& err) {
   const char* const kHints[] = {
-      " is not a note name, so it sounds as A", " is not a number: the ",
+      " is not a note name, so it sounds as A",
+      " is not a number: the ",
       " is not a whole number: the octave is ",
-      " Hz is above half the sample rate: it plays as "};
+      " Hz is above half the sample rate: it plays as ",
+      " is not a frequency: it plays 0 Hz, silence; ",
+      " seconds: the tone lasts "};
   std::string rest;
   size_t start = 0;
   while (start < err.size()) {
@@ -152,6 +155,7 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     dup2(in, 0);
     dup2(out, 1);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
+    if (extras.stderrInOut) dup2(out, 2);
     if (terminal >= 0) close(terminal);
     if (consoleSide >= 0) {
       setsid();
@@ -191,7 +195,7 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
       write(console, input.data(), input.size()) != ssize_t(input.size())) {
     ADD_FAILURE() << "cannot type the input";
   }
-  if (pid > 0 && extras.whileRunning) extras.whileRunning(pid);
+  if (pid > 0 && extras.whileRunning) extras.whileRunning(pid, console);
   // Read as it comes, or the program could block on a full terminal; the
   // end (EIO) comes when it has exited.
   std::string shown;

@@ -43,17 +43,20 @@ std::string TestCardType();
 
 // What a run may have besides its arguments and input: descriptors (of 0,
 // 1 and 2) closed and signals ignored before it starts, a limit on the size
-// of files it writes, standard error on a pseudo-terminal, standard input
-// and output on another (its controlling terminal: the input is typed
-// there, and what the terminal shows comes back as out), and something to
-// do while it runs, given its process id.
+// of files it writes, standard error on a pseudo-terminal or in out with
+// standard output, standard input and output on another pseudo-terminal
+// (its controlling terminal: the input is typed there, and what the
+// terminal shows comes back as out), and something to do while it runs,
+// given its process id and that terminal's typing side (or -1), where more
+// can be typed and what is shown read.
 struct RunExtras {
   std::vector<int> closed;
   std::vector<int> ignoredSignals;
   long fileSizeLimit = -1;  // bytes, as ulimit -f sets it; -1 for none
   bool stderrOnTerminal = false;
+  bool stderrInOut = false;
   bool consoleOnTerminal = false;
-  std::function<void(pid_t)> whileRunning;
+  std::function<void(pid_t pid, int console)> whileRunning;
 };
 
 // Runs the larkhorn binary with args, feeding it input on standard input,
@@ -77,8 +80,9 @@ bool WaitFor(const std::function<bool()>& condition);
 // ended, or 20 s have passed.
 void WaitForBytes(const std::string& path, size_t bytes, pid_t pid);
 
-// Standard error less the lines in which the console says what it did not
-// understand: what is left is a real error.
+// Standard error less the hints, the lines in which the program says what
+// it did not understand or plays otherwise than asked: what is left is a
+// real error.
 std::string WithoutConsoleHints(const std::string& err);
 
 // Whether bytes are a WAV file whose RIFF and data sizes count what it
