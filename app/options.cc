@@ -194,10 +194,11 @@ double BeatsPerSecond(const char* lower, int a, const char* upper, int b) {
 
 std::string TimbresHelp() {
   std::string text = Format(
-      "\nTimbres (%s), each note's harmonics below 0.45 times the rate:\n",
-      kTimbreOption);
+      "\nTimbres (%s), each note's harmonics below %g times the rate (a "
+      "note\nwith none is silent, but for a lone sine):\n",
+      kTimbreOption, kHighestPartialShare);
   for (const Timbre& timbre : Timbres()) {
-    text += Format("  %-7s %s\n", timbre.name, timbre.help);
+    text += Format("  %-7s %s\n", timbre.name, timbre.help.c_str());
   }
   text +=
       "Laptop and small speakers play little below 150-200 Hz, so a low "
@@ -520,8 +521,8 @@ bool ParseCommandLine(int argc, const char* const* argv, ToneSettings& settings,
     settings.frequency = ToSingle(strtod(args[0], &end));
     settings.oneShot = true;
     if (end == args[0]) hints->push_back(NotAFrequency(args[0]));
-    const std::string halfRate = HalfRateHint(settings);
-    if (!halfRate.empty()) hints->push_back(halfRate);
+    const std::string pitchHint = PitchHint(settings);
+    if (!pitchHint.empty()) hints->push_back(pitchHint);
   }
   if (args.size() >= 2) {
     const float seconds = ToSingle(strtod(args[1], nullptr));

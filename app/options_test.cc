@@ -181,6 +181,9 @@ TEST(ParseCommandLineTest, HintsForSurprisingArguments) {
   }
   EXPECT_NE(hints({"44100.1"}).find("it plays as 22050.00 Hz"),
             std::string::npos);
+  EXPECT_EQ(hints({"--timbre", "warm", "19844"}), "");
+  EXPECT_NE(hints({"--with", "A4", "19845"}).find("it is silent"),
+            std::string::npos);
   EXPECT_EQ(hints({"440", "500"}),
             "'500' is not a length from 1 to 120 seconds: the tone lasts "
             "120 s\n");

@@ -31,13 +31,22 @@ float ClampLength(float seconds) {
   return seconds;
 }
 
-std::string HalfRateHint(const ToneSettings& settings) {
-  const float nyquist = settings.sampleRate / 2.0f;
-  if (!(std::fabs(settings.frequency) > nyquist)) return "";
-  char text[128];
+std::string PitchHint(const ToneSettings& settings) {
+  char text[160];
+  if (settings.timbre == &Timbres().front() && settings.withNotes.empty()) {
+    const float nyquist = settings.sampleRate / 2.0f;
+    if (!(std::fabs(settings.frequency) > nyquist)) return "";
+    snprintf(text, sizeof text,
+             "%.2f Hz is above half the sample rate: it plays as %.2f Hz",
+             settings.frequency, nyquist);
+    return text;
+  }
+  const double highest = kHighestPartialShare * settings.sampleRate;
+  if (!(std::fabs(settings.frequency) >= highest)) return "";
   snprintf(text, sizeof text,
-           "%.2f Hz is above half the sample rate: it plays as %.2f Hz",
-           settings.frequency, nyquist);
+           "%.2f Hz is not below %g times the sample rate: in a timbre or "
+           "with other notes it is silent",
+           settings.frequency, kHighestPartialShare);
   return text;
 }
 

@@ -91,8 +91,10 @@ float ToSingle(double value);
 // counts as below range.
 float ClampLength(float seconds);
 
-// The hint for a frequency that plays as half the sample rate; empty when
-// it plays as it is.
-std::string HalfRateHint(const ToneSettings& settings);
+// The hint for a frequency that does not play as it is: a lone sine above
+// half the sample rate plays as half the rate; in a timbre or a chord, a
+// note with no harmonic below the highest partial is silent. Empty when it
+// plays as it is.
+std::string PitchHint(const ToneSettings& settings);
 
 #endif  // LARKHORN_APP_SETTINGS_H_

@@ -313,8 +313,17 @@ Tone PlanTone(const Timbre& timbre, const std::vector<float>& frequencies,
   // A timbre of the fundamental alone is the sine.
   tone.sineFormula =
       frequencies.size() == 1 && timbre.harmonics == 1 && !timbre.fades;
+  // Each note that sounds the same share, so that their sum never passes
+  // the peak; one with no harmonic below the highest partial is silent.
+  std::vector<std::vector<double>> harmonics;
+  size_t sounding = 0;
   for (float frequency : frequencies) {
-    double f = frequency;
+    harmonics.push_back(
+        HarmonicAmplitudes(timbre, std::fabs(double(frequency)), rate));
+    if (!harmonics.back().empty()) ++sounding;
+  }
+  for (size_t i = 0; i < frequencies.size(); ++i) {
+    double f = frequencies[i];
     if (f < 0) f = -f;
     if (f > nyquist) f = nyquist;
     ToneNote note;
@@ -333,9 +342,7 @@ Tone PlanTone(const Timbre& timbre, const std::vector<float>& frequencies,
       tone.sineStep = static_cast<float>(f * kTwoPi / rate);
       tone.sineAmplitude = amplitude;
     } else {
-      // Each note the same share, so that their sum never passes the peak.
-      note.wave = Wave(HarmonicAmplitudes(timbre, f, rate),
-                       amplitude / static_cast<double>(frequencies.size()));
+      note.wave = Wave(harmonics[i], amplitude / static_cast<double>(sounding));
     }
     tone.notes.push_back(std::move(note));
   }

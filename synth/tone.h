@@ -15,7 +15,7 @@ using PackedBuffer = std::unique_ptr<uint8_t[]>;
 // How strong each harmonic of a note is.
 struct Timbre {
   const char* name;  // as given on the command line
-  const char* help;  // what it is for, for --help
+  std::string help;  // what it is for, for --help
   int harmonics;     // the most it has
   bool fades;        // fades in and out over whole cycles
   // Amplitude of harmonic 1, 2, ... of a note of hz Hz, before the
@@ -32,8 +32,13 @@ const Timbre* FindTimbre(const std::string& name);
 // The names, separated by ", ".
 std::string TimbreNames();
 
+// No partial of a timbre or a chord at or above this share of the rate,
+// where a device's anti-alias filter would start to take it away.
+const double kHighestPartialShare = 0.45;
+
 // The amplitudes of a note's harmonics 1, 2, ... in timbre, those below
-// 0.45 times the rate (none for a frequency that is not above 0).
+// kHighestPartialShare of the rate (none for a frequency that is not above
+// 0).
 std::vector<double> HarmonicAmplitudes(const Timbre& timbre, double hz,
                                        uint32_t rate);
 
