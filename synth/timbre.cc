@@ -1,16 +1,24 @@
 #include <cmath>
+#include <cstdio>
 
 #include "synth/tone.h"
 
 namespace {
 
-// No partial at or above this share of the rate, where a device's
-// anti-alias filter would start to take it away.
-const double kHighestPartialShare = 0.45;
+const int kWarmHarmonics = 6;
 
 // bright's band, in Hz.
 const double kBodyLow = 300;
 const double kBodyHigh = 3000;
+// The wave table's cubics keep everything that is no partial more than
+// 100 dB down with four segments a cycle of the highest harmonic.
+const int kBrightHarmonics = kWaveSegments / 4;
+
+std::string Hz(double hz) {
+  char text[32];
+  snprintf(text, sizeof text, "%g Hz", hz);
+  return text;
+}
 
 double SineAmplitude(int harmonic, double) { return harmonic == 1 ? 1 : 0; }
 
@@ -32,10 +40,14 @@ double BrightAmplitude(int harmonic, double hz) {
 const std::vector<Timbre>& Timbres() {
   static const std::vector<Timbre> timbres = {
       {"sine", "a pure sine", 1, false, SineAmplitude},
-      {"warm", "harmonics 1-6 at 1/h: partials that beat in every interval", 6,
-       true, WarmAmplitude},
-      {"bright", "harmonics from 300 Hz to 3 kHz: small speakers play them",
-       512, true, BrightAmplitude},
+      {"warm",
+       "harmonics 1-" + std::to_string(kWarmHarmonics) +
+           " at 1/h: partials that beat in every interval",
+       kWarmHarmonics, true, WarmAmplitude},
+      {"bright",
+       "harmonics from " + Hz(kBodyLow) + " to " + Hz(kBodyHigh) +
+           ": small speakers play them",
+       kBrightHarmonics, true, BrightAmplitude},
   };
   return timbres;
 }
