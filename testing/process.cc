@@ -144,6 +144,10 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
       openpty(&console, &consoleSide, nullptr, nullptr, nullptr) != 0) {
     ADD_FAILURE() << "no pseudo-terminal";
   }
+  int pipeEnds[2] = {-1, -1};
+  if (extras.inputOnPipe && pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "no pipe";
+  }
   RunResult result;
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
@@ -152,7 +156,7 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, 0);
+    dup2(pipeEnds[0] >= 0 ? pipeEnds[0] : in, 0);
     dup2(out, 1);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
     if (extras.stderrInOut) dup2(out, 2);
@@ -191,11 +195,23 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
   }
   if (terminalSide >= 0) close(terminalSide);
   if (consoleSide >= 0) close(consoleSide);
-  if (console >= 0 &&
-      write(console, input.data(), input.size()) != ssize_t(input.size())) {
+  if (pipeEnds[0] >= 0) close(pipeEnds[0]);
+  // Writing to the pipe of a program that has ended fails instead of ending
+  // the test.
+  struct sigaction ignore {
+  }, before{};
+  ignore.sa_handler = SIG_IGN;
+  if (pipeEnds[1] >= 0) sigaction(SIGPIPE, &ignore, &before);
+  const int typing = console >= 0 ? console : pipeEnds[1];
+  if (typing >= 0 &&
+      write(typing, input.data(), input.size()) != ssize_t(input.size())) {
     ADD_FAILURE() << "cannot type the input";
   }
-  if (pid > 0 && extras.whileRunning) extras.whileRunning(pid, console);
+  if (pid > 0 && extras.whileRunning) extras.whileRunning(pid, typing);
+  if (pipeEnds[1] >= 0) {
+    close(pipeEnds[1]);
+    sigaction(SIGPIPE, &before, nullptr);
+  }
   // Read as it comes, or the program could block on a full terminal; the
   // end (EIO) comes when it has exited.
   std::string shown;

@@ -44,17 +44,19 @@ std::string TestCardType();
 // What a run may have besides its arguments and input: descriptors (of 0,
 // 1 and 2) closed and signals ignored before it starts, a limit on the size
 // of files it writes, standard error on a pseudo-terminal or in out with
-// standard output, standard input and output on another pseudo-terminal
-// (its controlling terminal: the input is typed there, and what the
-// terminal shows comes back as out), and something to do while it runs,
-// given its process id and that terminal's typing side (or -1), where more
-// can be typed and what is shown read.
+// standard output, standard input on a pipe that stays open while it runs,
+// standard input and output on another pseudo-terminal (its controlling
+// terminal: the input is typed there, and what the terminal shows comes
+// back as out), and something to do while it runs, given its process id
+// and where more can be typed (that terminal's typing side or the pipe's
+// writing side, else -1) and what a terminal shows read.
 struct RunExtras {
   std::vector<int> closed;
   std::vector<int> ignoredSignals;
   long fileSizeLimit = -1;  // bytes, as ulimit -f sets it; -1 for none
   bool stderrOnTerminal = false;
   bool stderrInOut = false;
+  bool inputOnPipe = false;  // closed once whileRunning returns
   bool consoleOnTerminal = false;
   std::function<void(pid_t pid, int console)> whileRunning;
 };
