@@ -170,8 +170,10 @@ TEST(ParseCommandLineTest, HintsForSurprisingArguments) {
   EXPECT_EQ(hints({"440Hz", "120"}) + hints({"--note", "E2", "1"}), "");
   const std::pair<const char*, const char*> notes[] = {
       {"G6", "the string G6 is --note E2, the note G6 --note G6"},
+      {"g6", "the note G6 is --note G6"},
       {"E2", "the note E2 is --note E2"},
-      {"bb", "bb in the menu's octave 0 is --note Bb4"},
+      {"a", "the note a in the menu's octave 0 is --note A4"},
+      {"Bb", "the note bb in the menu's octave 0 is --note Bb4"},
       {"-H", "a note by name is --note E2"}};
   for (const auto& [arg, meant] : notes) {
     EXPECT_EQ(hints({arg}), "'" + std::string(arg) +
