@@ -44,7 +44,7 @@ TEST(LineEditorTest, UpArrowReplaysTheLastLineOnlyAtATerminal) {
   // that sounds as A; the transcript is byte for byte what it always was.
   RunResult piped = RunLarkhorn(dir, {}, typed, {"TERM=vt100"});
   EXPECT_EQ(piped.exitStatus, 0);
-  EXPECT_EQ(WithoutConsoleHints(piped.err), "");
+  EXPECT_EQ(WithoutHints(piped.err), "");
   EXPECT_EQ(piped.out, "\nLarkhorn\n\n" + Menu("440.0", "8.0") +
                            "Enter length in seconds\n" + Menu("440.0", "1.0") +
                            "Enter frequency in Hz\n" +

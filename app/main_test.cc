@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/hint.h"
 #include "app/options.h"
 #include "testing/process.h"
 
@@ -60,7 +61,8 @@ TEST(InfoOptionTest, OtherLeadingHyphensStillMeanAFrequency) {
   RunResult run = RunLarkhorn(dir, {"-H"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.out, "Frequency = 0.00 Hz\n");
-  EXPECT_EQ(run.err.rfind("'-H' is not a frequency", 0), 0u) << run.err;
+  EXPECT_EQ(run.err.rfind("'-H'" + std::string(kNotAFrequency), 0), 0u)
+      << run.err;
   EXPECT_EQ(ReadFile(recording), std::string(352800 * 6, '\0'));
 
   // Two hyphens make an option, and these are not options (the

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/hint.h"
 #include "audio/devices.h"
 #include "pitch/note.h"
 
@@ -400,14 +401,13 @@ std::string NotAFrequency(const std::string& arg) {
     meant = "the note " + menuName + " in the menu's octave 0 is " + note +
             ScientificName(menuName, 0);
   }
-  return Printable(arg) + " is not a frequency: it plays 0 Hz, silence; " +
-         meant;
+  return Printable(arg) + kNotAFrequency + meant;
 }
 
 std::string LengthClamped(const std::string& arg, float seconds) {
-  return Format("%s is not a length from %g to %g seconds: the tone lasts %g s",
-                Printable(arg).c_str(), kShortestSeconds, kLongestSeconds,
-                seconds);
+  return Format("%s%s%g to %g seconds: the tone lasts %g s",
+                Printable(arg).c_str(), kNotALength, kShortestSeconds,
+                kLongestSeconds, seconds);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/hint.h"
 #include "synth/tone.h"
 
 TestDir::TestDir() {
@@ -84,14 +85,12 @@ size_t Count(const std::string& text, const std::string& part) {
   return count;
 }
 
-std::string WithoutConsoleHints(const std::string& err) {
+std::string WithoutHints(const std::string& err) {
+  // The last: the half-rate hint's words, as PitchHint writes them.
   const char* const kHints[] = {
-      " is not a note name, so it sounds as A",
-      " is not a number: the ",
-      " is not a whole number: the octave is ",
-      " Hz is above half the sample rate: it plays as ",
-      " is not a frequency: it plays 0 Hz, silence; ",
-      " seconds: the tone lasts "};
+      kNotAFrequency,   kNotALength,
+      kNotANoteName,    kNotANumber,
+      kNotAWholeNumber, " Hz is above half the sample rate: it plays as "};
   std::string rest;
   size_t start = 0;
   while (start < err.size()) {

@@ -82,10 +82,10 @@ bool WaitFor(const std::function<bool()>& condition);
 // ended, or 20 s have passed.
 void WaitForBytes(const std::string& path, size_t bytes, pid_t pid);
 
-// Standard error less the hints, the lines in which the program says what
-// it did not understand or plays otherwise than asked: what is left is a
-// real error.
-std::string WithoutConsoleHints(const std::string& err);
+// Standard error less the hints (app/hint.h), the lines in which the
+// program says what it did not understand or plays otherwise than asked:
+// what is left is a real error.
+std::string WithoutHints(const std::string& err);
 
 // Whether bytes are a WAV file whose RIFF and data sizes count what it
 // holds, as ALSA's file plugin writes them when the device is closed.
