@@ -249,4 +249,33 @@ TEST(OneShotTest, UnknownDeviceFailsWithStatusOne) {
       << run.err;
 }
 
+// Memory that runs out ends the program with a message and status 1, not an
+// abort. The least address space in which the longest argument Linux
+// passes (128 KiB) runs to its usage error is found by halving; 64 KiB less
+// leaves no room for the second of the argument's two copies that reading
+// the option makes.
+TEST(OneShotTest, OutOfMemoryEndsWithAMessage) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer's shadow memory needs all address space";
+#endif
+  TestDir dir;
+  const std::string option = "--a4=" + std::string(131071 - 5, 'x');
+  auto runIn = [&](long bytes) {
+    RunExtras extras;
+    extras.addressSpaceLimit = bytes;
+    return RunLarkhorn(dir, {option}, "", {}, extras);
+  };
+  const long kPage = 4096;
+  long fails = 0, runs = 1L << 32;
+  ASSERT_EQ(runIn(runs).exitStatus, 2);
+  while (runs - fails > kPage) {
+    const long middle = (fails + runs) / 2 / kPage * kPage;
+    (runIn(middle).exitStatus == 2 ? runs : fails) = middle;
+  }
+  const RunResult run = runIn(runs - 16 * kPage);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "larkhorn: not enough memory\n");
+}
+
 }  // namespace

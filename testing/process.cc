@@ -189,6 +189,12 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
       setenv(setting.substr(0, equals).c_str(),
              setting.substr(equals + 1).c_str(), 1);
     }
+    // Last, so that only the program meets the limit.
+    if (extras.addressSpaceLimit >= 0) {
+      const rlimit limit = {rlim_t(extras.addressSpaceLimit),
+                            rlim_t(extras.addressSpaceLimit)};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }

@@ -42,18 +42,20 @@ std::string RecordingDefault(const std::string& file);
 std::string TestCardType();
 
 // What a run may have besides its arguments and input: descriptors (of 0,
-// 1 and 2) closed and signals ignored before it starts, a limit on the size
-// of files it writes, standard error on a pseudo-terminal or in out with
-// standard output, standard input on a pipe that stays open while it runs,
-// standard input and output on another pseudo-terminal (its controlling
-// terminal: the input is typed there, and what the terminal shows comes
-// back as out), and something to do while it runs, given its process id
-// and where more can be typed (that terminal's typing side or the pipe's
-// writing side, else -1) and what a terminal shows read.
+// 1 and 2) closed and signals ignored before it starts, limits on the size
+// of files it writes and on its address space, standard error on a
+// pseudo-terminal or in out with standard output, standard input on a pipe
+// that stays open while it runs, standard input and output on another
+// pseudo-terminal (its controlling terminal: the input is typed there, and
+// what the terminal shows comes back as out), and something to do while it
+// runs, given its process id and where more can be typed (that terminal's
+// typing side or the pipe's writing side, else -1) and what a terminal
+// shows read.
 struct RunExtras {
   std::vector<int> closed;
   std::vector<int> ignoredSignals;
-  long fileSizeLimit = -1;  // bytes, as ulimit -f sets it; -1 for none
+  long fileSizeLimit = -1;      // bytes, as ulimit -f sets it; -1 for none
+  long addressSpaceLimit = -1;  // bytes, as ulimit -v sets it; -1 for none
   bool stderrOnTerminal = false;
   bool stderrInOut = false;
   bool inputOnPipe = false;  // closed once whileRunning returns
