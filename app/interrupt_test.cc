@@ -1,4 +1,5 @@
-// End to end: signals during a tone on the real-time test card.
+// End to end: signals during a tone on the real-time test card, and the
+// stuck-device timer's signal at the console's prompt.
 #include "app/interrupt.h"
 
 #include <fcntl.h>

@@ -203,8 +203,8 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
   if (pipeEnds[0] >= 0) close(pipeEnds[0]);
   // Writing to the pipe of a program that has ended fails instead of ending
   // the test.
-  struct sigaction ignore {
-  }, before{};
+  struct sigaction ignore {};
+  struct sigaction before {};
   ignore.sa_handler = SIG_IGN;
   if (pipeEnds[1] >= 0) sigaction(SIGPIPE, &ignore, &before);
   const int typing = console >= 0 ? console : pipeEnds[1];

@@ -60,7 +60,7 @@ struct RunExtras {
   bool stderrInOut = false;
   bool inputOnPipe = false;  // closed once whileRunning returns
   bool consoleOnTerminal = false;
-  std::function<void(pid_t pid, int console)> whileRunning;
+  std::function<void(pid_t pid, int typing)> whileRunning;
 };
 
 // Runs the larkhorn binary with args, feeding it input on standard input,
