@@ -12,7 +12,7 @@ cd "$(dirname "$0")"
 tools/install-deps g++ cmake make pkg-config libasound2-dev libedit-dev \
   libfftw3-dev googletest libgtest-dev libbenchmark-dev groff-base man-db \
   debhelper \
-  lintian devscripts bash-completion
+  lintian devscripts bash-completion git
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -23,12 +23,12 @@ run_installed() {
   HOME="$scratch" XDG_CONFIG_HOME="$scratch" "$@"
 }
 
-# Copies the tree as git sees it, tracked and new files and nothing ignored,
-# into the directory $1: what a clean clone holds.
+# Copies the files git tracks, as they are in the working tree, into the
+# directory $1: what a clean clone holds, with any uncommitted edits; a file
+# not yet added to git is left out, as a clean clone leaves it out.
 copy_tree() {
   mkdir -p "$1"
-  git ls-files -z --cached --others --exclude-standard |
-    tar --null --files-from=- -cf - | tar -xf - -C "$1"
+  git ls-files -z --cached | tar --null --files-from=- -cf - | tar -xf - -C "$1"
 }
 
 check_manual_page() {

@@ -172,7 +172,7 @@ void PrintMenu(const ToneSettings& settings) {
 void HintNotANumber(const std::optional<std::string>& token,
                     const char* setting) {
   if (!token) return;
-  Hint("%s is not a number: the %s stays as it was", Printable(*token).c_str(),
+  Hint("%s%s%s stays as it was", Printable(*token).c_str(), kNotANumber,
        setting);
 }
 
@@ -190,9 +190,9 @@ void HintUnknownWord(const std::string& word) {
     scientific = text;
   }
   Hint(
-      "%s is not a note name, so it sounds as A%s: enter a note as a to g in "
-      "lower case with # or b (f# gb), and the octave with o",
-      Printable(word).c_str(), scientific.c_str());
+      "%s%s%s: enter a note as a to g in lower case with # or b (f# gb), and "
+      "the octave with o",
+      Printable(word).c_str(), kNotANoteName, scientific.c_str());
 }
 
 void RunMenu(ToneSettings& settings, TokenReader& reader,
@@ -249,8 +249,8 @@ void RunMenu(ToneSettings& settings, TokenReader& reader,
         settings.octave = *lastOctaveEntry;
       }
       if (reader.pending) {
-        Hint("%s is not a whole number: the octave is %.0f",
-             Printable(*reader.pending).c_str(), settings.octave);
+        Hint("%s%s%.0f", Printable(*reader.pending).c_str(), kNotAWholeNumber,
+             settings.octave);
       }
     } else if (command == "l") {
       Answer answer = AskNumber(reader, "Enter length in seconds", &value);

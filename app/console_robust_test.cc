@@ -572,7 +572,7 @@ TEST_P(ConsoleRobustTest, HostileInputNeverBreaksTheProgram) {
     } else if (run.exitStatus != 0) {
       error = "exit status " + std::to_string(run.exitStatus) + ", signal " +
               std::to_string(run.signal);
-    } else if (!WithoutConsoleHints(run.err).empty()) {
+    } else if (!WithoutHints(run.err).empty()) {
       error = "standard error holds more than the hints";
     } else if (!args.empty()) {
       const float frequency =

@@ -31,6 +31,7 @@ bool ignoring = false;
 timer_t stuckTimer;
 volatile sig_atomic_t timerArmed = 0;
 bool timerMade = false;
+bool timerSignalHandled = false;
 
 // Ends the program now by the signal caught, as its default action does.
 void EndNow() {
@@ -63,38 +64,46 @@ void Expire(int) {
 
 int TimerSignal() { return SIGRTMIN; }
 
-// Makes the timer, its signal handled for the rest of the run so that a
-// late expiry never meets that signal's default action.
-void MakeStuckTimer(const sigset_t& mask) {
-  static bool handled = false;
-  if (!handled) {
-    struct sigaction action {};
-    action.sa_handler = Expire;
-    action.sa_mask = mask;
-    // A late one, at the console's prompt, must not end the read it finds.
-    action.sa_flags = SA_RESTART;
-    handled = sigaction(TimerSignal(), &action, nullptr) == 0;
-  }
+// The signals held off while a handler of one of them runs.
+sigset_t HandlersMask() {
+  sigset_t mask;
+  sigemptyset(&mask);
+  for (int signal : kToneSignals) sigaddset(&mask, signal);
+  sigaddset(&mask, TimerSignal());
+  return mask;
+}
+
+// Makes the timer, once its signal is handled.
+void MakeStuckTimer() {
   sigevent event{};
   event.sigev_notify = SIGEV_SIGNAL;
   event.sigev_signo = TimerSignal();
-  timerMade =
-      handled && timer_create(CLOCK_MONOTONIC, &event, &stuckTimer) == 0;
+  timerMade = timerSignalHandled &&
+              timer_create(CLOCK_MONOTONIC, &event, &stuckTimer) == 0;
 }
 
 }  // namespace
+
+void HandleTimerSignal() {
+  if (timerSignalHandled) return;
+  struct sigaction action {};
+  action.sa_handler = Expire;
+  action.sa_mask = HandlersMask();
+  // One at the console's prompt must not end the read it finds.
+  action.sa_flags = SA_RESTART;
+  timerSignalHandled = sigaction(TimerSignal(), &action, nullptr) == 0;
+}
 
 void CatchToneSignals() {
   caughtSignal = 0;
   timerArmed = 0;
   struct sigaction action {};
   action.sa_handler = Catch;
-  sigemptyset(&action.sa_mask);
-  for (int signal : kToneSignals) sigaddset(&action.sa_mask, signal);
-  sigaddset(&action.sa_mask, TimerSignal());
+  action.sa_mask = HandlersMask();
   // No SA_RESTART: sleeps and waits return early to see the signal.
   action.sa_flags = 0;
-  MakeStuckTimer(action.sa_mask);
+  HandleTimerSignal();
+  MakeStuckTimer();
   for (int i = 0; i < kSignalCount; ++i) {
     sigaction(kToneSignals[i], nullptr, &previous[i]);
     // A signal the caller ignores (nohup, a background job) stays ignored.

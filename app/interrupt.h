@@ -8,6 +8,12 @@
 
 #include <csignal>
 
+// Handles the signal of the one-second timer below (SIGRTMIN) for the rest
+// of the run, so that one that comes before a tone or late after it does
+// nothing: it neither ends the program nor the read it finds. Called at
+// start-up, and by CatchToneSignals if not yet.
+void HandleTimerSignal();
+
 // Catches those signals from now on, forgetting any caught before; those
 // the caller ignores stay ignored. A second one before ReleaseToneSignals,
 // or one second after the first, ends the program at once by the

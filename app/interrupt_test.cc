@@ -1,11 +1,15 @@
-// End to end: signals during a tone on the real-time test card.
+// End to end: signals during a tone on the real-time test card, and the
+// stuck-device timer's signal at the console's prompt.
 #include "app/interrupt.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <sstream>
 
 #include "testing/process.h"
 
@@ -133,6 +137,53 @@ TEST(InterruptTest, OneSignalEndsPlaybackStuckInTheLibrary) {
   close(reader);
   EXPECT_FALSE(run.hung);
   EXPECT_EQ(run.signal, SIGTERM);
+}
+
+// Whether process pid waits in a read of its standard input with no signal
+// pending: any sent to it before has been handled.
+bool WaitsForInput(pid_t pid) {
+  const std::string process = "/proc/" + std::to_string(pid);
+  std::istringstream status(ReadFile(process + "/status"));
+  std::string field, pending;
+  while (status >> field >> pending) {
+    if ((field == "SigPnd:" || field == "ShdPnd:") &&
+        std::stoull(pending, nullptr, 16) != 0) {
+      return false;
+    }
+    status.ignore(SIZE_MAX, '\n');
+  }
+  std::istringstream call(ReadFile(process + "/syscall"));
+  long number = -1;
+  std::string fd;
+  call >> number >> fd;
+  return number == SYS_read && fd == "0x0";
+}
+
+// The stuck-device timer's signal, before any tone and after one, is
+// nothing to a console that waits for input from a pipe: it reads on.
+TEST(InterruptTest, TimerSignalAtThePromptIsNothing) {
+  TestDir dir;
+  const std::string recording = dir.path + "/tone.raw";
+  WriteAlsaConfig(dir, RecordingDefault(recording));
+  bool signalled = false;
+  RunExtras piped;
+  piped.inputOnPipe = true;
+  piped.whileRunning = [&](pid_t pid, int typing) {
+    auto waiting = [&] { return WaitFor([&] { return WaitsForInput(pid); }); };
+    auto signalThenType = [&](const std::string& text) {
+      return waiting() && kill(pid, SIGRTMIN) == 0 && waiting() &&
+             write(typing, text.data(), text.size()) == ssize_t(text.size());
+    };
+    signalled = signalThenType("l 1 p\n");
+    if (signalled) WaitForBytes(recording, 44100 * 6, pid);
+    signalled = signalled && signalThenType("l 3\nx\n");
+  };
+  RunResult run = RunLarkhorn(dir, {}, "", {}, piped);
+  EXPECT_TRUE(signalled);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_NE(run.out.find("length from 3.0 seconds"), std::string::npos)
+      << run.out;
 }
 
 }  // namespace

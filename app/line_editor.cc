@@ -136,6 +136,24 @@ void ReleaseSignals() {
   interrupted = continued = resized = 0;
 }
 
+// Whether the count bytes typed so far make a character. Bytes that cannot
+// begin one are dropped, as libedit's own reader drops them, all but the
+// last, which may begin the next character or be one (an Enter).
+bool DecodeTyped(char* bytes, size_t* count, wchar_t* character) {
+  for (;;) {
+    mbstate_t state{};
+    const size_t used = mbrtowc(character, bytes, *count, &state);
+    if (used != size_t(-1) && used != size_t(-2)) return true;
+    if (used == size_t(-2) && *count < MB_LEN_MAX) return false;
+    if (used == size_t(-2) || *count == 1) {
+      *count = 0;
+      return false;
+    }
+    bytes[0] = bytes[*count - 1];
+    *count = 1;
+  }
+}
+
 // Reads one character for libedit as its own reader would, but waits with
 // the reading signals let in, and does what they ask for here, outside
 // their handlers: tells libedit the terminal's new width, redraws the line
@@ -164,16 +182,7 @@ int ReadTypedCharacter(EditLine* editLine, wchar_t* character) {
     const ssize_t got = read(terminalFd, bytes + count, 1);
     if (got <= 0) return got == 0 ? 0 : -1;
     ++count;
-    mbstate_t state{};
-    const size_t used = mbrtowc(character, bytes, count, &state);
-    if (used == size_t(-2) && count < sizeof bytes) continue;
-    // Bytes that are no character in the locale are dropped, as libedit
-    // drops them.
-    if (used == size_t(-1) || used == size_t(-2)) {
-      count = 0;
-      continue;
-    }
-    return 1;
+    if (DecodeTyped(bytes, &count, character)) return 1;
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "app/console.h"
 #include "app/hint.h"
+#include "app/interrupt.h"
 #include "app/listen_request.h"
 #include "app/options.h"
 #include "app/settings.h"
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
   // The user's character set, so that text typed at a terminal passes the
   // line editor whole; numbers keep the C locale's point.
   setlocale(LC_CTYPE, "");
+  HandleTimerSignal();
   // Nothing in the program throws, but the standard library does when
   // memory runs out: the program then ends with a message, not an abort.
   try {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/hint.h"
 #include "app/options.h"
 #include "testing/process.h"
 
@@ -60,7 +61,8 @@ TEST(InfoOptionTest, OtherLeadingHyphensStillMeanAFrequency) {
   RunResult run = RunLarkhorn(dir, {"-H"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.out, "Frequency = 0.00 Hz\n");
-  EXPECT_EQ(run.err.rfind("'-H' is not a frequency", 0), 0u) << run.err;
+  EXPECT_EQ(run.err.rfind("'-H'" + std::string(kNotAFrequency), 0), 0u)
+      << run.err;
   EXPECT_EQ(ReadFile(recording), std::string(352800 * 6, '\0'));
 
   // Two hyphens make an option, and these are not options (the
@@ -245,6 +247,35 @@ TEST(OneShotTest, UnknownDeviceFailsWithStatusOne) {
   // alsa-lib may print its own diagnostic first.
   EXPECT_NE(run.err.find("unable to open pcm device: "), std::string::npos)
       << run.err;
+}
+
+// Memory that runs out ends the program with a message and status 1, not an
+// abort. The least address space in which the longest argument Linux
+// passes (128 KiB) runs to its usage error is found by halving; 64 KiB less
+// leaves no room for the second of the argument's two copies that reading
+// the option makes.
+TEST(OneShotTest, OutOfMemoryEndsWithAMessage) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer's shadow memory needs all address space";
+#endif
+  TestDir dir;
+  const std::string option = "--a4=" + std::string(131071 - 5, 'x');
+  auto runIn = [&](long bytes) {
+    RunExtras extras;
+    extras.addressSpaceLimit = bytes;
+    return RunLarkhorn(dir, {option}, "", {}, extras);
+  };
+  const long kPage = 4096;
+  long fails = 0, runs = 1L << 32;
+  ASSERT_EQ(runIn(runs).exitStatus, 2);
+  while (runs - fails > kPage) {
+    const long middle = (fails + runs) / 2 / kPage * kPage;
+    (runIn(middle).exitStatus == 2 ? runs : fails) = middle;
+  }
+  const RunResult run = runIn(runs - 16 * kPage);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "larkhorn: not enough memory\n");
 }
 
 }  // namespace

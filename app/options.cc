@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/hint.h"
 #include "audio/devices.h"
 #include "pitch/note.h"
 
@@ -380,23 +382,32 @@ std::string NotAFrequency(const std::string& arg) {
   std::string meant = "a note by name is " + note + "E2";
   std::string name;
   double octave = 0;
+  // A note's letter may come in either case: the menu's names are in lower
+  // case, and a scientific name is shown with a capital.
+  std::string scientific = arg, menuName = arg;
+  if (!arg.empty()) {
+    scientific[0] =
+        static_cast<char>(toupper(static_cast<unsigned char>(arg[0])));
+    menuName[0] =
+        static_cast<char>(tolower(static_cast<unsigned char>(arg[0])));
+  }
   if (const StringPreset* preset = FindPreset(arg)) {
     meant = "the string " + arg + " is " + note +
             ScientificName(preset->noteName, static_cast<int>(preset->octave)) +
             ", the note " + arg + " " + note + arg;
   } else if (ParseScientificName(arg, &name, &octave)) {
-    meant = "the note " + arg + " is " + note + arg;
-  } else if (IsNoteName(arg)) {
-    meant = arg + " in the menu's octave 0 is " + note + ScientificName(arg, 0);
+    meant = "the note " + scientific + " is " + note + scientific;
+  } else if (IsNoteName(menuName)) {
+    meant = "the note " + menuName + " in the menu's octave 0 is " + note +
+            ScientificName(menuName, 0);
   }
-  return Printable(arg) + " is not a frequency: it plays 0 Hz, silence; " +
-         meant;
+  return Printable(arg) + kNotAFrequency + meant;
 }
 
 std::string LengthClamped(const std::string& arg, float seconds) {
-  return Format("%s is not a length from %g to %g seconds: the tone lasts %g s",
-                Printable(arg).c_str(), kShortestSeconds, kLongestSeconds,
-                seconds);
+  return Format("%s%s%g to %g seconds: the tone lasts %g s",
+                Printable(arg).c_str(), kNotALength, kShortestSeconds,
+                kLongestSeconds, seconds);
 }
 
 }  // namespace

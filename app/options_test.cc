@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/hint.h"
 #include "pitch/note.h"
 
 namespace {
@@ -170,14 +171,13 @@ TEST(ParseCommandLineTest, HintsForSurprisingArguments) {
   EXPECT_EQ(hints({"440Hz", "120"}) + hints({"--note", "E2", "1"}), "");
   const std::pair<const char*, const char*> notes[] = {
       {"G6", "the string G6 is --note E2, the note G6 --note G6"},
+      {"g6", "the note G6 is --note G6"},
       {"E2", "the note E2 is --note E2"},
-      {"bb", "bb in the menu's octave 0 is --note Bb4"},
+      {"a", "the note a in the menu's octave 0 is --note A4"},
+      {"Bb", "the note bb in the menu's octave 0 is --note Bb4"},
       {"-H", "a note by name is --note E2"}};
   for (const auto& [arg, meant] : notes) {
-    EXPECT_EQ(hints({arg}), "'" + std::string(arg) +
-                                "' is not a frequency: it plays 0 Hz, "
-                                "silence; " +
-                                meant + "\n");
+    EXPECT_EQ(hints({arg}), Printable(arg) + kNotAFrequency + meant + "\n");
   }
   EXPECT_NE(hints({"44100.1"}).find("it plays as 22050.00 Hz"),
             std::string::npos);
@@ -185,8 +185,8 @@ TEST(ParseCommandLineTest, HintsForSurprisingArguments) {
   EXPECT_NE(hints({"--with", "A4", "19845"}).find("it is silent"),
             std::string::npos);
   EXPECT_EQ(hints({"440", "500"}),
-            "'500' is not a length from 1 to 120 seconds: the tone lasts "
-            "120 s\n");
+            "'500'" + std::string(kNotALength) +
+                "1 to 120 seconds: the tone lasts 120 s\n");
 }
 
 TEST(ParseCommandLineTest, EdgeNumbers) {

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/hint.h"
 #include "synth/tone.h"
 
 TestDir::TestDir() {
@@ -84,14 +85,12 @@ size_t Count(const std::string& text, const std::string& part) {
   return count;
 }
 
-std::string WithoutConsoleHints(const std::string& err) {
+std::string WithoutHints(const std::string& err) {
+  // The last: the half-rate hint's words, as PitchHint writes them.
   const char* const kHints[] = {
-      " is not a note name, so it sounds as A",
-      " is not a number: the ",
-      " is not a whole number: the octave is ",
-      " Hz is above half the sample rate: it plays as ",
-      " is not a frequency: it plays 0 Hz, silence; ",
-      " seconds: the tone lasts "};
+      kNotAFrequency,   kNotALength,
+      kNotANoteName,    kNotANumber,
+      kNotAWholeNumber, " Hz is above half the sample rate: it plays as "};
   std::string rest;
   size_t start = 0;
   while (start < err.size()) {
@@ -144,6 +143,10 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
       openpty(&console, &consoleSide, nullptr, nullptr, nullptr) != 0) {
     ADD_FAILURE() << "no pseudo-terminal";
   }
+  int pipeEnds[2] = {-1, -1};
+  if (extras.inputOnPipe && pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "no pipe";
+  }
   RunResult result;
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
@@ -152,7 +155,7 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, 0);
+    dup2(pipeEnds[0] >= 0 ? pipeEnds[0] : in, 0);
     dup2(out, 1);
     dup2(terminalSide >= 0 ? terminalSide : err, 2);
     if (extras.stderrInOut) dup2(out, 2);
@@ -186,16 +189,34 @@ RunResult RunLarkhorn(const TestDir& dir, const std::vector<std::string>& args,
       setenv(setting.substr(0, equals).c_str(),
              setting.substr(equals + 1).c_str(), 1);
     }
+    // Last, so that only the program meets the limit.
+    if (extras.addressSpaceLimit >= 0) {
+      const rlimit limit = {rlim_t(extras.addressSpaceLimit),
+                            rlim_t(extras.addressSpaceLimit)};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }
   if (terminalSide >= 0) close(terminalSide);
   if (consoleSide >= 0) close(consoleSide);
-  if (console >= 0 &&
-      write(console, input.data(), input.size()) != ssize_t(input.size())) {
+  if (pipeEnds[0] >= 0) close(pipeEnds[0]);
+  // Writing to the pipe of a program that has ended fails instead of ending
+  // the test.
+  struct sigaction ignore {};
+  struct sigaction before {};
+  ignore.sa_handler = SIG_IGN;
+  if (pipeEnds[1] >= 0) sigaction(SIGPIPE, &ignore, &before);
+  const int typing = console >= 0 ? console : pipeEnds[1];
+  if (typing >= 0 &&
+      write(typing, input.data(), input.size()) != ssize_t(input.size())) {
     ADD_FAILURE() << "cannot type the input";
   }
-  if (pid > 0 && extras.whileRunning) extras.whileRunning(pid, console);
+  if (pid > 0 && extras.whileRunning) extras.whileRunning(pid, typing);
+  if (pipeEnds[1] >= 0) {
+    close(pipeEnds[1]);
+    sigaction(SIGPIPE, &before, nullptr);
+  }
   // Read as it comes, or the program could block on a full terminal; the
   // end (EIO) comes when it has exited.
   std::string shown;

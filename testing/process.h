@@ -42,21 +42,25 @@ std::string RecordingDefault(const std::string& file);
 std::string TestCardType();
 
 // What a run may have besides its arguments and input: descriptors (of 0,
-// 1 and 2) closed and signals ignored before it starts, a limit on the size
-// of files it writes, standard error on a pseudo-terminal or in out with
-// standard output, standard input and output on another pseudo-terminal
-// (its controlling terminal: the input is typed there, and what the
-// terminal shows comes back as out), and something to do while it runs,
-// given its process id and that terminal's typing side (or -1), where more
-// can be typed and what is shown read.
+// 1 and 2) closed and signals ignored before it starts, limits on the size
+// of files it writes and on its address space, standard error on a
+// pseudo-terminal or in out with standard output, standard input on a pipe
+// that stays open while it runs, standard input and output on another
+// pseudo-terminal (its controlling terminal: the input is typed there, and
+// what the terminal shows comes back as out), and something to do while it
+// runs, given its process id and where more can be typed (that terminal's
+// typing side or the pipe's writing side, else -1) and what a terminal
+// shows read.
 struct RunExtras {
   std::vector<int> closed;
   std::vector<int> ignoredSignals;
-  long fileSizeLimit = -1;  // bytes, as ulimit -f sets it; -1 for none
+  long fileSizeLimit = -1;      // bytes, as ulimit -f sets it; -1 for none
+  long addressSpaceLimit = -1;  // bytes, as ulimit -v sets it; -1 for none
   bool stderrOnTerminal = false;
   bool stderrInOut = false;
+  bool inputOnPipe = false;  // closed once whileRunning returns
   bool consoleOnTerminal = false;
-  std::function<void(pid_t pid, int console)> whileRunning;
+  std::function<void(pid_t pid, int typing)> whileRunning;
 };
 
 // Runs the larkhorn binary with args, feeding it input on standard input,
@@ -80,10 +84,10 @@ bool WaitFor(const std::function<bool()>& condition);
 // ended, or 20 s have passed.
 void WaitForBytes(const std::string& path, size_t bytes, pid_t pid);
 
-// Standard error less the hints, the lines in which the program says what
-// it did not understand or plays otherwise than asked: what is left is a
-// real error.
-std::string WithoutConsoleHints(const std::string& err);
+// Standard error less the hints (app/hint.h), the lines in which the
+// program says what it did not understand or plays otherwise than asked:
+// what is left is a real error.
+std::string WithoutHints(const std::string& err);
 
 // Whether bytes are a WAV file whose RIFF and data sizes count what it
 // holds, as ALSA's file plugin writes them when the device is closed.
