@@ -603,7 +603,8 @@ snd_pcm_ioplug_callback_t CaptureCallbacks() {
 }
 
 // Reads the signal's description: frequency, partials [ ... ],
-// inharmonicity, decay, onset, noise, seed (see testing/test_signal.h).
+// inharmonicity, decay, onset, attack, noise, seed (see
+// testing/test_signal.h).
 int ReadSignal(snd_config_t* node, TestSignal* signal) {
   snd_config_iterator_t i, next;
   snd_config_for_each(i, next, node) {
@@ -634,6 +635,8 @@ int ReadSignal(snd_config_t* node, TestSignal* signal) {
       signal->decaySeconds = value;
     } else if (key == "onset") {
       signal->onsetSeconds = value;
+    } else if (key == "attack") {
+      signal->attackSeconds = value;
     } else if (key == "noise") {
       signal->noiseDb = value;
     } else if (key == "seed") {
@@ -816,9 +819,9 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   const char* recordPath = nullptr;
   const char* logPath = nullptr;
   // signal { frequency HZ partials [ A1 A2 ... ] inharmonicity B decay S
-  //   onset S noise DB seed N }: capture that sound (testing/test_signal.h:
-  //   steady or plucked partials, in white noise), its first channel as is
-  //   and the others upside down.
+  //   onset S attack S noise DB seed N }: capture that sound
+  //   (testing/test_signal.h: steady or plucked partials, in white noise), its
+  //   first channel as is and the others upside down.
   // wav "PATH": capture the first channel of that WAV file (16-, 24- or
   //   32-bit integer or 32-bit float), then silence, at the file's rate
   //   unless rates are given. Without either the card does not capture.
