@@ -31,6 +31,13 @@ void Say(const std::string& message, bool statusShown) {
 
 }  // namespace
 
+std::string LostSoundMessage(unsigned overruns) {
+  return "sound was lost " +
+         (overruns == 1 ? std::string("once")
+                        : std::to_string(overruns) + " times") +
+         ", read too late from the device; the readings after began afresh";
+}
+
 std::string ReadingLine(double seconds, const PitchReading& reading,
                         const TunedPitch& tuned) {
   char line[128];
@@ -78,8 +85,7 @@ int Listen(const ToneSettings& settings) {
   std::string err;
   bool ok = OpenCapture(settings.deviceName, &device, &err) &&
             MakePitchDetector(device.rate, &detector, &err);
-  if (!ok)
-    err = "cannot listen on " + Printable(settings.deviceName) + ": " + err;
+  if (!ok) err = kCannotListen + Printable(settings.deviceName) + ": " + err;
   bool statusShown = false;
   std::vector<float> sound(std::max<unsigned long>(device.periodFrames, 1));
   // Readings fall on whole frames: reading k at frame k * rate / 10.
@@ -90,10 +96,13 @@ int Listen(const ToneSettings& settings) {
     if (double(next) > frames) break;
     while (ok && heard < next && !*stop) {
       size_t got = 0;
+      const unsigned overruns = device.overruns;
       ok = ReadCapture(device, sound.data(),
                        std::min<uint64_t>(sound.size(), next - heard), &got,
                        stop, &err);
-      if (!ok) err = "capture failed: " + err;
+      if (!ok) err = kCaptureFailed + err;
+      // Sound before a gap is no part of the note after it.
+      if (device.overruns != overruns) detector.history.clear();
       AddSound(detector, sound.data(), got);
       heard += got;
     }
@@ -112,11 +121,12 @@ int Listen(const ToneSettings& settings) {
   }
   // The rest of the sound the device holds goes unread.
   CloseCapture(device);
-  if (!ok) Say(err, statusShown);
-  if (ok && device.overruns > 0) {
-    Say("sound was lost " + std::to_string(device.overruns) +
-            " times: the readings came too late for the device",
-        statusShown);
+  if (!ok) {
+    Say(err, statusShown);
+    statusShown = false;
+  }
+  if (device.overruns > 0) {
+    Say(LostSoundMessage(device.overruns), statusShown);
     statusShown = false;
   }
   if (statusShown) fputs("\n", stdout);

@@ -13,6 +13,14 @@
 // Readings a second of captured sound.
 const int kReadingsPerSecond = 10;
 
+// What is said before what the device or alsa-lib gives as the reason.
+const char kCannotListen[] = "cannot listen on ";
+const char kCaptureFailed[] = "capture failed: ";
+
+// Said at the end when sound was lost overruns times (> 0) because it was
+// read too late; the readings went on after each.
+std::string LostSoundMessage(unsigned overruns);
+
 // A reading for scripts: SECONDS, NOTE, CENTS and HZ separated by tabs
 // ("%.2f\t%s\t%+.2f\t%.3f\n"), or SECONDS and a dash where there is no
 // clear pitch.
