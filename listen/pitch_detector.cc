@@ -39,9 +39,10 @@ const double kLeastOnsetSeconds = 0.002;
 // fundamental, so that the other partials and the points halfway between
 // them fall on the zeros of the Hann window's spectrum: at least this many,
 // and enough to fill kLeastFrameSeconds, against noise. Successive frames
-// are a quarter of a frame apart.
+// are an eighth of a frame apart: the first reading needs two frames after
+// the onset, a frame and an eighth.
 const double kFramePeriods = 4;
-const size_t kHopsPerFrame = 4;
+const size_t kHopsPerFrame = 8;
 const double kLeastFrameSeconds = 0.02;
 const int kMostPartials = 8;
 // The share of the sound's energy those partials must hold: a sound with
