@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -26,25 +27,38 @@ PitchReading Heard(double hz) {
 }
 
 TEST(ListenOutputTest, ReadingsForScriptsAndTheTerminal) {
-  EXPECT_EQ(ReadingLine(0.1, PitchReading(), TunedPitch()), "0.10\t-\n");
+  EXPECT_EQ(ReadingLine(0.1, PitchReading(), TunedPitch()),
+            std::string("0.10\t") + kNoPitch + "\n");
   EXPECT_EQ(ReadingLine(12.3, Heard(82.5), {"E2", -0.004}),
             "12.30\tE2\t+0.00\t82.500\n");
   EXPECT_EQ(ReadingLine(1, Heard(277.0), {"C#4", -3.217}),
             "1.00\tC#4\t-3.22\t277.000\n");
 
-  // One width for every reading, so that each redraw covers the last.
-  const std::string none = StatusLine(PitchReading(), TunedPitch());
-  const std::string sharp = StatusLine(Heard(443), {"A4", 11.8});
-  const std::string flat = StatusLine(Heard(27.5), {"A0", -1e9});
-  EXPECT_EQ(none.size(), sharp.size());
+  const std::string none = StatusLine(PitchReading(), TunedPitch(), SIZE_MAX);
+  const std::string sharp = StatusLine(Heard(443), {"A4", 11.8}, SIZE_MAX);
+  const std::string flat = StatusLine(Heard(27.5), {"A0", -1e9}, SIZE_MAX);
+  EXPECT_EQ(none, kNoPitch);
   EXPECT_EQ(flat.size(), sharp.size());
-  EXPECT_EQ(none.find('#'), std::string::npos);
   EXPECT_EQ(sharp.rfind("A4", 0), 0u) << sharp;
   EXPECT_NE(sharp.find("+11.8 cents   443.000 Hz  flat [..........|.#"),
             std::string::npos)
       << sharp;
   // Far off the scale, the needle stands at its end.
   EXPECT_NE(flat.find("[#.........|..........]"), std::string::npos) << flat;
+
+  // A narrow terminal: shorter than its width, the note and cents kept
+  // while there is room for them, then the frequency.
+  const std::string cents = sharp.substr(0, sharp.find(" cents") + 6);
+  const std::string hz = sharp.substr(0, sharp.find(" Hz") + 3);
+  for (size_t width = sharp.size() + 1; width > 0; --width) {
+    const std::string line = StatusLine(Heard(443), {"A4", 11.8}, width);
+    EXPECT_LT(line.size(), width);
+    EXPECT_EQ(line.substr(0, cents.size()), cents.substr(0, line.size()));
+    if (width > hz.size()) {
+      EXPECT_EQ(line.rfind(hz, 0), 0u) << line;
+    }
+    EXPECT_LT(StatusLine(PitchReading(), TunedPitch(), width).size(), width);
+  }
 }
 
 // A note played at A = 415 in Werckmeister III reads as that note, in tune,
@@ -164,7 +178,8 @@ TEST(ListenTest, RunsUntilStoppedAndRedrawsAtATerminal) {
   WriteAlsaConfig(
       dir, Microphone(dir, "signal { frequency 440 partials [ 0.5 ] }", "",
                       "!default"));
-  const std::string status = StatusLine(Heard(440), {"A4", 0});
+  // A pseudo-terminal made without a size says none: the whole line.
+  const std::string status = StatusLine(Heard(440), {"A4", 0}, SIZE_MAX);
   std::string shown;
   RunExtras extras;
   extras.consoleOnTerminal = true;
@@ -222,14 +237,58 @@ TEST(ListenTest, RecoversFromAnOverrunAndEndsWhenTheDeviceVanishes) {
   EXPECT_EQ(lines.back().substr(0, 8), "0.50\tA2\t") << run.out;
 }
 
+// --listen's arguments: seconds from one reading's worth, inf or none (or
+// no seconds) for until stopped, then a device.
+TEST(ListenArgumentsTest, SecondsAndDevice) {
+  struct Good {
+    std::vector<const char*> args;
+    double seconds;
+    const char* device;
+  };
+  const std::string none = kListenUntilStopped;
+  const Good good[] = {{{}, INFINITY, "default"},
+                       {{"inf"}, INFINITY, "default"},
+                       {{none.c_str(), "mic"}, INFINITY, "mic"},
+                       {{"0.1"}, kShortestListenSeconds, "default"},
+                       {{"2.5", "hw:1"}, 2.5, "hw:1"}};
+  for (const Good& g : good) {
+    std::vector<const char*> argv = {"larkhorn", "--listen"};
+    argv.insert(argv.end(), g.args.begin(), g.args.end());
+    ToneSettings settings;
+    std::string err;
+    std::vector<std::string> hints;
+    ASSERT_TRUE(
+        ParseCommandLine(int(argv.size()), argv.data(), settings, &err, &hints))
+        << err;
+    EXPECT_EQ(settings.listenSeconds, g.seconds);
+    EXPECT_EQ(settings.deviceName, g.device);
+    EXPECT_TRUE(hints.empty());
+  }
+  for (const char* seconds : {"0", "0.09", "-1", "nan", "-inf", "x", ""}) {
+    const char* argv[] = {"larkhorn", "--listen", seconds};
+    ToneSettings settings;
+    std::string err;
+    std::vector<std::string> hints;
+    EXPECT_FALSE(ParseCommandLine(3, argv, settings, &err, &hints)) << seconds;
+    EXPECT_NE(err.find(", " + Printable(seconds) + ", "), std::string::npos)
+        << err;
+  }
+  const char* tooMany[] = {"larkhorn", "--listen", "1", "null", "x"};
+  ToneSettings settings;
+  std::string err;
+  std::vector<std::string> hints;
+  EXPECT_FALSE(ParseCommandLine(5, tooMany, settings, &err, &hints));
+  EXPECT_NE(err.find(Printable("x")), std::string::npos) << err;
+}
+
+// What needs the program: the usage and status 2 for bad arguments, and
+// status 1 with a message for a device that cannot capture (this test
+// card hears nothing).
 TEST(ListenTest, BadArgumentsAndDevicesThatCannotCapture) {
   TestDir dir;
   WriteAlsaConfig(dir, TestCardType() + "pcm.speaker { type larkhorn_test }\n");
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--listen", "0"},
-                                             {"--listen", "nan"},
-                                             {"--listen", "-inf"},
-                                             {"--listen", "1", "null", "x"},
                                              {"--listen=1"}}) {
     RunResult run = RunLarkhorn(dir, args);
     EXPECT_EQ(run.exitStatus, 2) << args.back();

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/hint.h"
+#include "app/listen_request.h"
 #include "audio/devices.h"
 #include "pitch/note.h"
 
@@ -364,10 +365,14 @@ bool ParseListenArguments(const std::vector<const char*>& args,
   }
   if (!args.empty()) {
     double seconds = 0;
-    // inf listens until stopped, on a device named after it.
-    if (!ParseWholeDouble(args[0], &seconds) || !(seconds > 0)) {
+    // inf or none listens until stopped, on a device named after it.
+    if (strcmp(args[0], kListenUntilStopped) == 0) {
+      seconds = INFINITY;
+    } else if (!ParseWholeDouble(args[0], &seconds) ||
+               !(seconds >= kShortestListenSeconds)) {
       *err = std::string("the seconds to listen for, ") + Printable(args[0]) +
-             ", are not a number above 0 (or inf)";
+             ", are not a number from " + Format("%g", kShortestListenSeconds) +
+             " up, inf or " + kListenUntilStopped;
       return false;
     }
     settings.listenSeconds = seconds;
@@ -457,7 +462,7 @@ const std::vector<Option>& Options() {
        "measure the pitch heard on the device, playing nothing:\n"
        "the nearest note in the tuning (or --note's), its cents;\n"
        "then the arguments are [seconds [device]], and without\n"
-       "seconds (or with inf) it listens until Ctrl-C",
+       "seconds (or with inf or none) it listens until Ctrl-C",
        "", ApplyListen},
   };
   return options;
