@@ -24,6 +24,7 @@ const char kWithOption[] = "--with";
 const char kCentsOption[] = "--cents";
 const char kTransposeOption[] = "--transpose";
 const char kListenOption[] = "--listen";
+const char kListCaptureDevicesOption[] = "--list-capture-devices";
 
 // Every standard from baroque to the highest orchestral pitch, with room.
 const double kLowestConcertPitch = 380;
@@ -285,15 +286,19 @@ std::string HelpText() {
 
 std::string VersionText() { return "Larkhorn " LARKHORN_VERSION "\n"; }
 
-std::string DevicesText() {
+std::string DeviceLines(const std::vector<HintedDevice>& devices) {
   std::string text;
-  for (const HintedDevice& device : PlaybackDevices()) {
+  for (const HintedDevice& device : devices) {
     text += device.name;
     if (!device.description.empty()) text += "  " + device.description;
     text += "\n";
   }
   return text;
 }
+
+std::string DevicesText() { return DeviceLines(PlaybackDevices()); }
+
+std::string CaptureDevicesText() { return DeviceLines(CaptureDevices()); }
 
 // The option at argv[*index], its value as --name=value or --name value
 // (then *index moves on to it); *missing when the value is not there. Null
@@ -462,7 +467,9 @@ const std::vector<Option>& Options() {
        "measure the pitch heard on the device, playing nothing:\n"
        "the nearest note in the tuning (or --note's), its cents;\n"
        "then the arguments are [seconds [device]], and without\n"
-       "seconds (or with inf or none) it listens until Ctrl-C",
+       "seconds (or with inf or none) it listens until Ctrl-C;\n" +
+           std::string(kListCaptureDevicesOption) +
+           " lists the devices to listen on",
        "", ApplyListen},
   };
   return options;
@@ -473,6 +480,7 @@ const std::vector<AloneOption>& AloneOptions() {
       {"--help", "-h", HelpText},
       {"--version", nullptr, VersionText},
       {"--list-devices", nullptr, DevicesText},
+      {kListCaptureDevicesOption, nullptr, CaptureDevicesText},
   };
   return options;
 }
