@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/hint.h"
+#include "app/listen_request.h"
 #include "audio/devices.h"
 #include "pitch/note.h"
 
@@ -23,6 +24,7 @@ const char kWithOption[] = "--with";
 const char kCentsOption[] = "--cents";
 const char kTransposeOption[] = "--transpose";
 const char kListenOption[] = "--listen";
+const char kListCaptureDevicesOption[] = "--list-capture-devices";
 
 // Every standard from baroque to the highest orchestral pitch, with room.
 const double kLowestConcertPitch = 380;
@@ -284,15 +286,19 @@ std::string HelpText() {
 
 std::string VersionText() { return "Larkhorn " LARKHORN_VERSION "\n"; }
 
-std::string DevicesText() {
+std::string DeviceLines(const std::vector<HintedDevice>& devices) {
   std::string text;
-  for (const HintedDevice& device : PlaybackDevices()) {
+  for (const HintedDevice& device : devices) {
     text += device.name;
     if (!device.description.empty()) text += "  " + device.description;
     text += "\n";
   }
   return text;
 }
+
+std::string DevicesText() { return DeviceLines(PlaybackDevices()); }
+
+std::string CaptureDevicesText() { return DeviceLines(CaptureDevices()); }
 
 // The option at argv[*index], its value as --name=value or --name value
 // (then *index moves on to it); *missing when the value is not there. Null
@@ -364,10 +370,14 @@ bool ParseListenArguments(const std::vector<const char*>& args,
   }
   if (!args.empty()) {
     double seconds = 0;
-    // inf listens until stopped, on a device named after it.
-    if (!ParseWholeDouble(args[0], &seconds) || !(seconds > 0)) {
+    // inf or none listens until stopped, on a device named after it.
+    if (strcmp(args[0], kListenUntilStopped) == 0) {
+      seconds = INFINITY;
+    } else if (!ParseWholeDouble(args[0], &seconds) ||
+               !(seconds >= kShortestListenSeconds)) {
       *err = std::string("the seconds to listen for, ") + Printable(args[0]) +
-             ", are not a number above 0 (or inf)";
+             ", are not a number from " + Format("%g", kShortestListenSeconds) +
+             " up, inf or " + kListenUntilStopped;
       return false;
     }
     settings.listenSeconds = seconds;
@@ -457,7 +467,9 @@ const std::vector<Option>& Options() {
        "measure the pitch heard on the device, playing nothing:\n"
        "the nearest note in the tuning (or --note's), its cents;\n"
        "then the arguments are [seconds [device]], and without\n"
-       "seconds (or with inf) it listens until Ctrl-C",
+       "seconds (or with inf or none) it listens until Ctrl-C;\n" +
+           std::string(kListCaptureDevicesOption) +
+           " lists the devices to listen on",
        "", ApplyListen},
   };
   return options;
@@ -468,6 +480,7 @@ const std::vector<AloneOption>& AloneOptions() {
       {"--help", "-h", HelpText},
       {"--version", nullptr, VersionText},
       {"--list-devices", nullptr, DevicesText},
+      {kListCaptureDevicesOption, nullptr, CaptureDevicesText},
   };
   return options;
 }

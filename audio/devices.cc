@@ -6,7 +6,8 @@
 
 namespace {
 
-const char kDefaultDescription[] = "Default ALSA output";
+const char kDefaultOutput[] = "Default ALSA output";
+const char kDefaultInput[] = "Default ALSA input";
 
 // One field of a hint; empty when the hint has none.
 std::string HintField(const void* hint, const char* field) {
@@ -33,17 +34,18 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
-}  // namespace
-
-std::vector<HintedDevice> PlaybackDevices() {
-  std::vector<HintedDevice> devices = {{"default", kDefaultDescription}};
+// The hinted PCMs for one direction ("Output" or "Input"), `default`
+// first.
+std::vector<HintedDevice> HintedDevices(const std::string& wanted,
+                                        const char* defaultDescription) {
+  std::vector<HintedDevice> devices = {{"default", defaultDescription}};
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) < 0) return devices;
   for (void** hint = hints; *hint != nullptr; ++hint) {
     const std::string name = HintField(*hint, "NAME");
     const std::string direction = HintField(*hint, "IOID");
     // A hint without a direction serves both.
-    if (name.empty() || (!direction.empty() && direction != "Output")) {
+    if (name.empty() || (!direction.empty() && direction != wanted)) {
       continue;
     }
     const std::string description = OneLine(HintField(*hint, "DESC"));
@@ -55,4 +57,14 @@ std::vector<HintedDevice> PlaybackDevices() {
   }
   snd_device_name_free_hint(hints);
   return devices;
+}
+
+}  // namespace
+
+std::vector<HintedDevice> PlaybackDevices() {
+  return HintedDevices("Output", kDefaultOutput);
+}
+
+std::vector<HintedDevice> CaptureDevices() {
+  return HintedDevices("Input", kDefaultInput);
 }

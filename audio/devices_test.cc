@@ -1,5 +1,5 @@
-// The device list end to end: `larkhorn --list-devices` with the test's own
-// ALSA configuration.
+// The device lists end to end: `larkhorn --list-devices` and
+// `--list-capture-devices` with the test's own ALSA configuration.
 #include "audio/devices.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +28,17 @@ TEST(ListDevicesTest, ListsHintedPlaybackDevicesWithDefaultFirst) {
   EXPECT_EQ(run.out.find("default  Default ALSA output\n"), 0u) << run.out;
   EXPECT_NE(run.out.find(kHintedLine), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("\ndefault "), std::string::npos) << run.out;
+}
+
+// The capture list alike, for --listen: its own default description.
+TEST(ListDevicesTest, ListsHintedCaptureDevicesWithDefaultFirst) {
+  TestDir dir;
+  WriteAlsaConfig(dir, std::string("pcm.!default { type null }\n") + kHinted);
+  RunResult run = RunLarkhorn(dir, {"--list-capture-devices"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out.find("default  Default ALSA input\n"), 0u) << run.out;
+  EXPECT_NE(run.out.find(kHintedLine), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 # bash completion for larkhorn: the options, the temperament and timbre
-# names and, in the device position, the playback devices larkhorn lists. It needs no
-# more than bash, and takes device names as data: nothing in them is ever
-# expanded or run.
+# names, with --listen the words for its seconds, and in the device
+# position the playback (with --listen, capture) devices larkhorn lists.
+# It needs no more than bash, and takes device names as data: nothing in
+# them is ever expanded or run.
 
 # The words of the line up to the cursor into words and cword, as typed:
 # bash splits them at COMP_WORDBREAKS (= and : among them), and they are
@@ -74,8 +75,8 @@ _larkhorn_offer() {
 }
 
 _larkhorn() {
-  local options="--help -h --version --list-devices --a4 --temperament --cents
-    --transpose --timbre --with --note --listen"
+  local options="--help -h --version --list-devices --list-capture-devices
+    --a4 --temperament --cents --transpose --timbre --with --note --listen"
   local temperaments="equal pythagorean meantone werckmeister3 kirnberger3
     vallotti young"
   local timbres="sine warm bright"
@@ -119,14 +120,18 @@ _larkhorn() {
   fi
 
   # Frequency, seconds, device (with --note or --listen, seconds and
-  # device): count
-  # the arguments before this one, leaving out the options and their
-  # values. One hyphen makes no option: -440 is a frequency.
-  local i position=0 device=2
+  # device: with --listen, inf and none for the seconds, and the devices
+  # that capture): count the arguments before this one, leaving out the
+  # options and their values. One hyphen makes no option: -440 is a
+  # frequency.
+  local i position=0 device=2 list=--list-devices listen=""
   for ((i = 1; i < cword; i++)); do
     if [[ ${words[i]} == --note || ${words[i]} == --note=* ||
       ${words[i]} == --listen ]]; then
       device=1
+    fi
+    if [[ ${words[i]} == --listen ]]; then
+      list=--list-capture-devices listen=1
     fi
     if [[ " $valued " == *" ${words[i]} "* ]]; then
       ((i++))
@@ -134,11 +139,13 @@ _larkhorn() {
       ((position++))
     fi
   done
-  if ((position == device)); then
+  if ((position == 0)) && [[ -n $listen ]]; then
+    _larkhorn_offer inf none
+  elif ((position == device)); then
     local line names=()
     while IFS= read -r line; do
       names+=("${line%%  *}")
-    done < <("$1" --list-devices 2>/dev/null)
+    done < <("$1" "$list" 2>/dev/null)
     _larkhorn_offer "${names[@]}"
   fi
 } && complete -F _larkhorn larkhorn

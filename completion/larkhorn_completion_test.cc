@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/listen_request.h"
 #include "app/options.h"
 #include "testing/process.h"
 
@@ -85,7 +86,9 @@ TEST(CompletionTest, OptionsTemperamentsAndDevicesAsData) {
       "complete_line \"$l --a4=442 --cents -5 440 \" $l --a4 = 442 --cents -5 "
       "440 ''\n"
       "complete_line \"$l --note E2 1 lark\" $l --note E2 1 lark\n"
-      "complete_line \"$l --listen 1 lark\" $l --listen 1 lark\n";
+      "complete_line \"$l --listen 1 lark\" $l --listen 1 lark\n"
+      "complete_line \"$l --listen \" $l --listen ''\n"
+      "complete_line \"$l --listen n\" $l --listen n\n";
   // Every name the device list gives, the machine's plugins included.
   std::istringstream listed(RunLarkhorn(dir, {"--list-devices"}).out);
   std::vector<std::string> names, larkNames;
@@ -111,10 +114,21 @@ TEST(CompletionTest, OptionsTemperamentsAndDevicesAsData) {
     temperaments.push_back(temperament.name);
   }
   for (const Timbre& timbre : Timbres()) timbres.push_back(timbre.name);
+  // With --listen the capture devices: here the same, as every device of
+  // this configuration captures.
+  std::istringstream capture(RunLarkhorn(dir, {"--list-capture-devices"}).out);
+  std::vector<std::string> captureLark;
+  for (std::string line; std::getline(capture, line);) {
+    if (line.rfind("lark", 0) == 0) {
+      captureLark.push_back(line.substr(0, line.find("  ")));
+    }
+  }
   const std::string expected =
-      "--list-devices|--listen\n" + joined(options) + joined(temperaments) +
-      "werckmeister3\n" + joined(timbres) + "bright\n" + joined(names) +
-      joined(larkNames) + "\n" + joined(larkNames) + joined(larkNames);
+      "--list-capture-devices|--list-devices|--listen\n" + joined(options) +
+      joined(temperaments) + "werckmeister3\n" + joined(timbres) + "bright\n" +
+      joined(names) + joined(larkNames) + "\n" + joined(larkNames) +
+      joined(captureLark) + "inf|" + kListenUntilStopped + "\n" +
+      kListenUntilStopped + "\n";
   EXPECT_EQ(RunBash(dir, completions), expected);
   if (access(kBashCompletion, R_OK) == 0) {
     EXPECT_EQ(RunBash(dir, std::string("source ") + kBashCompletion + "\n" +

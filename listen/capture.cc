@@ -172,10 +172,11 @@ bool ReadCapture(CaptureDevice& device, float* out, size_t maxFrames,
       avail = read;
     }
     if (avail == -EPIPE || avail == -ESTRPIPE) {
-      // Reads came too late and sound was lost: start again.
-      ++device.overruns;
+      // Reads came too late and sound was lost: start again. A device
+      // that has gone fails to start again.
       const int rc = snd_pcm_prepare(device.pcm);
       if (rc < 0) return Fail(rc, err);
+      ++device.overruns;
       snd_pcm_start(device.pcm);
     } else if (avail < 0 && avail != -EAGAIN && avail != -EINTR) {
       return Fail(int(avail), err);

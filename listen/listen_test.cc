@@ -12,19 +12,20 @@
 namespace {
 
 const uint32_t kRate = 44100;
-const size_t kReadingFrames = kRate / 10;
 
 double Cents(double measured, double reference) {
   return 1200 * std::log2(measured / reference);
 }
 
 // The detector's readings of signal, one each tenth of a second.
-std::vector<PitchReading> Readings(const TestSignal& signal, double seconds) {
+std::vector<PitchReading> Readings(const TestSignal& signal, double seconds,
+                                   uint32_t rate = kRate) {
   PitchDetector detector;
   std::string err;
-  EXPECT_TRUE(MakePitchDetector(kRate, &detector, &err)) << err;
+  EXPECT_TRUE(MakePitchDetector(rate, &detector, &err)) << err;
+  const size_t kReadingFrames = rate / 10;
   const std::vector<float> sound =
-      TestSignalFrames(signal, kRate, size_t(seconds * kRate));
+      TestSignalFrames(signal, rate, size_t(seconds * rate));
   std::vector<PitchReading> readings;
   for (size_t at = 0; at + kReadingFrames <= sound.size();
        at += kReadingFrames) {
@@ -78,32 +79,66 @@ TEST(PitchDetectorTest, SteadyNotesReadWithinATenthOfACent) {
   }
 }
 
-// A plucked wound string: sharp attack, decay, partials a little sharp.
-// Every reading names the right note, from the first until the note falls
-// into the room's noise, and they stay within a cent of each other.
+// A plucked wound string: sharp or 10 ms attack, decay, partials a little
+// sharp, plucked at several places between two readings. Every reading
+// names the right note, from the first, which comes within 150 ms, until
+// the note falls into the room's noise, and they stay within a cent of each
+// other.
 TEST(PitchDetectorTest, PluckedNoteHoldsItsPitchAsItDecays) {
   TestSignal signal;
-  signal.frequency = 82.5;
+  signal.frequency = 110.4;
   signal.partials = {0.29, 0.24, 0.16, 0.07, 0, 0.05};
   signal.inharmonicity = 1e-4;
   signal.decaySeconds = 1.5;
-  signal.onsetSeconds = 0.25;
   signal.noiseDb = -40;
-  const std::vector<PitchReading> readings = Readings(signal, 4);
-  double low = INFINITY, high = -INFINITY;
-  for (size_t i = 0; i < readings.size(); ++i) {
-    if (i < 2) {
-      EXPECT_FALSE(readings[i].found) << "before the onset";
+  for (double onset : {0.25, 0.2037, 0.2937}) {
+    for (double attack : {0.0, 0.01}) {
+      signal.onsetSeconds = onset;
+      signal.attackSeconds = attack;
+      const std::vector<PitchReading> readings = Readings(signal, 4);
+      double low = INFINITY, high = -INFINITY;
+      for (size_t i = 0; i < readings.size(); ++i) {
+        const double seconds = (i + 1) / 10.0;
+        if (seconds < onset) {
+          EXPECT_FALSE(readings[i].found) << "before the onset " << onset;
+        }
+        if (!readings[i].found) continue;
+        const double cents = Cents(readings[i].hz, signal.frequency);
+        low = std::min(low, cents);
+        high = std::max(high, cents);
+      }
+      const size_t within = size_t((onset + 0.15) * 10) - 1;
+      EXPECT_TRUE(readings[within].found) << "onset " << onset;
+      EXPECT_LT(high - low, 1.0) << "onset " << onset << ", attack " << attack;
+      EXPECT_LT(std::fabs(low), 1.0) << "onset " << onset;
     }
-    if (!readings[i].found) continue;
-    const double cents = Cents(readings[i].hz, signal.frequency);
-    low = std::min(low, cents);
-    high = std::max(high, cents);
   }
-  // The first reading within 150 ms of the onset.
-  EXPECT_TRUE(readings[3].found);
-  EXPECT_LT(high - low, 1.0);
-  EXPECT_LT(std::fabs(low), 1.0);
+}
+
+// At the lowest rate a device may give, a telephone's 8000 Hz, notes up
+// to the highest it can carry read as well as at any rate, with the
+// partials it carries; a pure tone above that, near half the rate, gives
+// no reading.
+TEST(PitchDetectorTest, LowRateReadsUpToItsHighestNote) {
+  const uint32_t rate = 8000;
+  for (double hz : {41.2, 440.0, 2093.0, 3520.0}) {
+    TestSignal signal = Harmonic(hz);
+    signal.partials.resize(size_t(std::max(1.0, std::floor(3600 / hz))));
+    const std::vector<PitchReading> readings = Readings(signal, 1.5, rate);
+    for (size_t i = 5; i < readings.size(); ++i) {
+      ASSERT_TRUE(readings[i].found)
+          << hz << " Hz at reading " << i << ": " << readings[i].hz;
+      EXPECT_LT(std::fabs(Cents(readings[i].hz, hz)), hz < 50 ? 0.5 : 0.1)
+          << hz << " Hz at reading " << i << ": " << readings[i].hz;
+    }
+  }
+  for (double hz : {3700.0, 3990.0}) {
+    TestSignal signal;
+    signal.frequency = hz;
+    for (const PitchReading& reading : Readings(signal, 1, rate)) {
+      EXPECT_FALSE(reading.found) << hz << " Hz read as " << reading.hz;
+    }
+  }
 }
 
 TEST(PitchDetectorTest, SilenceAndNoiseGiveNoReading) {

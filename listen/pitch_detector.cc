@@ -33,15 +33,21 @@ const double kPeakShare = 0.9;
 const double kMinClarity = 0.85;
 // A note begins after a period quieter than this share of what followed.
 const double kQuiet = 0.1;
+// What NoteStart looks at, at least: a short period is too few frames.
+const double kLeastOnsetSeconds = 0.002;
 // Frames for the partials span a whole, even number of periods of the
 // fundamental, so that the other partials and the points halfway between
 // them fall on the zeros of the Hann window's spectrum: at least this many,
 // and enough to fill kLeastFrameSeconds, against noise. Successive frames
-// are a quarter of a frame apart.
+// are an eighth of a frame apart: the first reading needs two frames after
+// the onset, a frame and an eighth.
 const double kFramePeriods = 4;
-const size_t kHopsPerFrame = 4;
+const size_t kHopsPerFrame = 8;
 const double kLeastFrameSeconds = 0.02;
 const int kMostPartials = 8;
+// The share of the sound's energy those partials must hold: a sound with
+// a pitch has most of its energy there.
+const double kLeastExplained = 0.25;
 // Partials halfway between those of the period found, with this share of
 // their power, mean that the period is half the true one; odd partials
 // this weak against the even ones, that it is twice the true one.
@@ -231,12 +237,22 @@ size_t FrameLength(double fundamental, uint32_t rate) {
 struct Partials {
   std::vector<double> power;
   std::vector<double> below;
+  // What a partial holding all the frame's sound would show: a pure tone's
+  // partial shows a third of the windowed frame's energy (the Hann
+  // window's main lobe) times its length.
+  double whole = 0;
 };
 
 Partials PartialPowers(const float* sound, size_t count, double fundamental,
                        uint32_t rate) {
   Partials partials;
   const size_t length = std::min(count, FrameLength(fundamental, rate));
+  const std::vector<std::complex<double>> window = FrameKernel(length, 0);
+  for (size_t j = 0; j < length; ++j) {
+    const double windowed = window[j].real() * sound[count - length + j];
+    partials.whole += windowed * windowed;
+  }
+  partials.whole *= double(length) / 3;
   for (int n = 1; n <= kMostPartials && n * fundamental < 0.45 * rate; ++n) {
     for (double k : {double(n), n - 0.5}) {
       const double omega = kTwoPi * k * fundamental / rate;
@@ -317,9 +333,11 @@ double PhaseAt(const LineFit& fit, double t) {
 
 // The frequency of the partial near hz: the slope of its phase, frame by
 // frame from the newest back to the note's onset at frame first, or to
-// where the phase leaves the line.
-double FollowPhase(const float* sound, size_t count, size_t first, double hz,
-                   double fundamental, uint32_t rate) {
+// where the phase leaves the line. False until two frames lie wholly after
+// the onset: the NSDF's period alone is a few cents out, and a frame across
+// the onset bends the phase.
+bool FollowPhase(const float* sound, size_t count, size_t first, double hz,
+                 double fundamental, uint32_t rate, double* followed) {
   const size_t length = FrameLength(fundamental, rate);
   const size_t hop = std::max<size_t>(length / kHopsPerFrame, 1);
   const double reference = double(count);
@@ -345,8 +363,9 @@ double FollowPhase(const float* sound, size_t count, size_t first, double hz,
     // Each phase counts by its signal-to-noise ratio.
     AddPoint(fit, t, phase, std::norm(z));
   }
-  if (fit.points < 2) return hz;
-  return hz + Slope(fit) * rate / kTwoPi;
+  if (fit.points < 2) return false;
+  *followed = hz + Slope(fit) * rate / kTwoPi;
+  return true;
 }
 
 }  // namespace
@@ -425,16 +444,37 @@ PitchReading MeasurePitch(PitchDetector& detector) {
   if (PeriodIsHalf(partials, period, peaks)) {
     period.lag *= 2;
     partials = PartialPowers(sound, count, rate / period.lag, rate);
-  } else if (PeriodIsDouble(partials)) {
-    period.lag /= 2;
-    partials = PartialPowers(sound, count, rate / period.lag, rate);
+  } else {
+    // A high note's period spans few frames, and the NSDF may show it best
+    // at two or four periods: halve until the odd partials are there.
+    while (PeriodIsDouble(partials) &&
+           2 * rate / period.lag < HighestPitch(rate)) {
+      period.lag /= 2;
+      partials = PartialPowers(sound, count, rate / period.lag, rate);
+    }
   }
   const double fundamental = rate / period.lag;
+  // Above what the rate carries (a tone near half of it) there is no
+  // partial to follow; a period whose partials hold little of the sound
+  // is not its pitch (as for such a tone, which looks periodic at the
+  // beat with its mirror image at half the rate).
+  if (fundamental >= HighestPitch(rate) ||
+      Sum(partials.power) < kLeastExplained * partials.whole) {
+    return reading;
+  }
   const int n = PartialToFollow(partials);
-  const size_t first =
-      NoteStart(sound, count, span, size_t(period.lag), size_t(period.lag));
+  // A high note's period is a few frames, which may all fall near its zero
+  // crossings: the onset is looked for in whole periods of a few
+  // milliseconds.
+  const size_t block = size_t(
+      period.lag * std::ceil(kLeastOnsetSeconds * rate / period.lag) + 0.5);
+  const size_t first = NoteStart(sound, count, span, block, block);
+  double followed = 0;
+  if (!FollowPhase(sound, count, first, n * fundamental, fundamental, rate,
+                   &followed)) {
+    return reading;
+  }
   reading.found = true;
-  reading.hz =
-      FollowPhase(sound, count, first, n * fundamental, fundamental, rate) / n;
+  reading.hz = followed / n;
   return reading;
 }

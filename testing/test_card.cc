@@ -448,16 +448,36 @@ uint64_t Arrived(const TestCard* card) {
   return card->clockBase + uint64_t((Now() - card->clockStart) * card->io.rate);
 }
 
+// With underrun_after, capture overruns once when that many frames have
+// been read, as if the reader had stalled for a buffer's worth.
 bool Overrun(const TestCard* card) {
-  return card->realtime && card->running &&
-         Arrived(card) - card->heard > card->io.buffer_size;
+  if (!card->running) return false;
+  if (card->underrunAfter >= 0 && !card->underrunDone &&
+      card->heard >= uint64_t(card->underrunAfter)) {
+    return true;
+  }
+  return card->realtime && Arrived(card) - card->heard > card->io.buffer_size;
+}
+
+// With disconnect_after, the card vanishes once that many frames have been
+// read: every call after fails as an unplugged card's do.
+bool Vanished(TestCard* card) {
+  if (card->disconnectAfter >= 0 &&
+      card->heard >= uint64_t(card->disconnectAfter) && !card->disconnected) {
+    card->disconnected = true;
+    Log(card, "disconnect heard=%llu", (unsigned long long)card->heard);
+  }
+  if (card->disconnected) {
+    snd_pcm_ioplug_set_state(&card->io, SND_PCM_STATE_DISCONNECTED);
+  }
+  return card->disconnected;
 }
 
 // When a reader waiting for avail_min frames is to be woken.
 void UpdateCapturePoll(TestCard* card) {
   itimerspec when{};
   const uint64_t arrived = Arrived(card);
-  if (!card->running || Overrun(card) ||
+  if (!card->running || card->disconnected || Overrun(card) ||
       arrived - card->heard >= card->availMin) {
     when.it_value.tv_nsec = 1;
   } else {
@@ -486,6 +506,7 @@ int CaptureStop(snd_pcm_ioplug_t* io) {
 
 snd_pcm_sframes_t CapturePointer(snd_pcm_ioplug_t* io) {
   TestCard* card = CardOf(io);
+  if (Vanished(card)) return -ENODEV;
   UpdateCapturePoll(card);
   if (Overrun(card)) return -EPIPE;
   return snd_pcm_sframes_t((Arrived(card) - card->base) % card->boundary);
@@ -493,11 +514,13 @@ snd_pcm_sframes_t CapturePointer(snd_pcm_ioplug_t* io) {
 
 int CapturePrepare(snd_pcm_ioplug_t* io) {
   TestCard* card = CardOf(io);
+  if (Vanished(card)) return -ENODEV;
   // Sound that arrived and was never read is lost.
   if (Overrun(card)) {
     ++card->underruns;
     Log(card, "overrun heard=%llu", (unsigned long long)card->heard);
-    card->heard = Arrived(card);
+    card->heard = std::max(Arrived(card), card->heard + io->buffer_size);
+    card->underrunDone = true;
   }
   card->running = false;
   card->base = card->heard;
@@ -539,6 +562,16 @@ snd_pcm_sframes_t CaptureTransfer(snd_pcm_ioplug_t* io,
                                   snd_pcm_uframes_t offset,
                                   snd_pcm_uframes_t size) {
   TestCard* card = CardOf(io);
+  if (Vanished(card)) return -ENODEV;
+  if (Overrun(card)) return -EPIPE;
+  // Never past the fault: a read up to it, then the fault.
+  if (card->disconnectAfter >= 0 || card->underrunAfter >= 0) {
+    for (long long after : {card->disconnectAfter, card->underrunAfter}) {
+      if (after >= 0 && card->heard < uint64_t(after)) {
+        size = std::min<snd_pcm_uframes_t>(size, uint64_t(after) - card->heard);
+      }
+    }
+  }
   std::vector<float> sound(size, 0.0f);
   if (!card->fromWav) {
     RenderTestSignal(card->signal, io->rate, card->heard, size, sound.data());
@@ -567,7 +600,9 @@ int CapturePollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd,
   TestCard* card = CardOf(io);
   ClearPoll(card, pfd, nfds);
   *revents = 0;
-  if (Overrun(card)) {
+  if (Vanished(card)) {
+    *revents = POLLERR;
+  } else if (Overrun(card)) {
     snd_pcm_ioplug_set_state(io, SND_PCM_STATE_XRUN);
     *revents = POLLERR;
   } else if (Arrived(card) - card->heard >= card->availMin) {
@@ -603,7 +638,8 @@ snd_pcm_ioplug_callback_t CaptureCallbacks() {
 }
 
 // Reads the signal's description: frequency, partials [ ... ],
-// inharmonicity, decay, onset, noise, seed (see testing/test_signal.h).
+// inharmonicity, decay, onset, attack, noise, seed (see
+// testing/test_signal.h).
 int ReadSignal(snd_config_t* node, TestSignal* signal) {
   snd_config_iterator_t i, next;
   snd_config_for_each(i, next, node) {
@@ -634,6 +670,8 @@ int ReadSignal(snd_config_t* node, TestSignal* signal) {
       signal->decaySeconds = value;
     } else if (key == "onset") {
       signal->onsetSeconds = value;
+    } else if (key == "attack") {
+      signal->attackSeconds = value;
     } else if (key == "noise") {
       signal->noiseDb = value;
     } else if (key == "seed") {
@@ -796,9 +834,11 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   //   at close what it played past the last frame written and how much of
   //   that was not silent. underrun_after N then plays on half a period.
   bool periodInterrupts = false;
-  // underrun_after N: underrun once, when N frames have been played.
-  // disconnect_after N: vanish when N frames have been played; later calls
-  //   fail with -ENODEV, as an unplugged card's do.
+  // underrun_after N: underrun once, when N frames have been played; for
+  //   capture, overrun once when N frames have been read, losing a
+  //   buffer's worth of sound.
+  // disconnect_after N: vanish when N frames have been played (or read);
+  //   later calls fail with -ENODEV, as an unplugged card's do.
   // stall_after N: stop playing after N frames, with no error.
   // dead_after N: underrun when N frames have been played and on every
   //   call after that; prepare still succeeds, as for a sound server that
@@ -816,9 +856,9 @@ SND_PCM_PLUGIN_DEFINE_FUNC(larkhorn_test) {
   const char* recordPath = nullptr;
   const char* logPath = nullptr;
   // signal { frequency HZ partials [ A1 A2 ... ] inharmonicity B decay S
-  //   onset S noise DB seed N }: capture that sound (testing/test_signal.h:
-  //   steady or plucked partials, in white noise), its first channel as is
-  //   and the others upside down.
+  //   onset S attack S noise DB seed N }: capture that sound
+  //   (testing/test_signal.h: steady or plucked partials, in white noise), its
+  //   first channel as is and the others upside down.
   // wav "PATH": capture the first channel of that WAV file (16-, 24- or
   //   32-bit integer or 32-bit float), then silence, at the file's rate
   //   unless rates are given. Without either the card does not capture.

@@ -48,6 +48,7 @@ void RenderTestSignal(const TestSignal& signal, uint32_t rate, uint64_t first,
                            : std::sqrt(power > 0 ? power : 1) *
                                  std::pow(10, signal.noiseDb / 20);
   const double onset = signal.onsetSeconds * rate;
+  const double attack = signal.attackSeconds * rate;
   for (size_t i = 0; i < count; ++i) {
     const uint64_t frame = first + i;
     double value = noise > 0 ? noise * Gaussian(signal.seed, frame) : 0;
@@ -60,6 +61,9 @@ void RenderTestSignal(const TestSignal& signal, uint32_t rate, uint64_t first,
         // Higher partials lose energy faster, as on a real string.
         const double tau = signal.decaySeconds / (1 + 0.5 * (n - 1));
         amplitude *= std::exp(-since / (tau * rate));
+      }
+      if (since < attack) {
+        amplitude *= 0.5 - 0.5 * std::cos(kTwoPi / 2 * since / attack);
       }
       const double cycles = PartialFrequency(signal, n) * since / rate;
       const double phase =

@@ -21,6 +21,9 @@ struct TestSignal {
   // as a plucked string's do; 0 for a steady tone.
   double decaySeconds = 0;
   double onsetSeconds = 0;  // silence (or noise alone) before the note
+  // Seconds the note takes to rise to full strength after its onset (a
+  // raised cosine); 0 for a pluck's sharp attack.
+  double attackSeconds = 0;
   // White noise throughout, in dB relative to the note's power at its
   // onset; below -200 there is none. With no partials, relative to full
   // scale.
