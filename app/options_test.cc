@@ -139,7 +139,7 @@ TEST(ParseCommandLineTest, ToneOptions) {
   ToneSettings chord = Parse({"--timbre", "bright", "--with", "E4,Bb4,C#5"});
   EXPECT_EQ(chord.timbre, FindTimbre("bright"));
   ASSERT_EQ(chord.withNotes.size(), 3u);
-  EXPECT_EQ(chord.withNotes[1].noteName, "a#");
+  EXPECT_EQ(chord.withNotes[1].noteName, "bb");
   EXPECT_EQ(chord.withNotes[1].octave, 0);
   EXPECT_EQ(chord.withNotes[2].noteName, "c#");
   EXPECT_EQ(chord.withNotes[2].octave, 0);

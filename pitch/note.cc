@@ -120,7 +120,12 @@ bool ParseScientificName(const std::string& text, std::string* noteName,
   const int fromA4 = 12 * (digit - '0') + kLetterAboveC[letter - 'a'] +
                      accidental - (12 * 4 + 9);
   const int octaveNumber = OctavesIn(fromA4);
-  *noteName = NameOf(fromA4 - 12 * octaveNumber);
+  // A flat keeps its spelling where the note names have it, so that it is
+  // shown back as written.
+  const std::string flat = {letter, 'b'};
+  *noteName = accidental < 0 && IsNoteName(flat)
+                  ? flat
+                  : NameOf(fromA4 - 12 * octaveNumber);
   *octave = octaveNumber;
   return true;
 }

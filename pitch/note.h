@@ -36,8 +36,9 @@ bool IsNoteName(const std::string& noteName);
 
 // Reads a scientific pitch name: a letter A-G in either case, an optional
 // # or b, an octave digit 0-9 (A4 is a in octave 0, C4 is c in octave -1).
-// Gives the note's name as Get_Freq takes it (sharps for the black keys)
-// and its octave; false when text is not such a name.
+// Gives the note's name as Get_Freq takes it (a flat as written, sharps
+// for the other black keys) and its octave; false when text is not such a
+// name.
 bool ParseScientificName(const std::string& text, std::string* noteName,
                          double* octave);
 

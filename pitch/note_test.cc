@@ -158,9 +158,9 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
   };
   const Case cases[] = {
       {"E2", "e", -3},  {"e2", "e", -3},   {"A4", "a", 0},    {"G#4", "g#", -1},
-      {"C4", "c", -1},  {"c#4", "c#", -1}, {"Db4", "c#", -1}, {"Bb0", "a#", -4},
+      {"C4", "c", -1},  {"c#4", "c#", -1}, {"Db4", "db", -1}, {"Bb0", "bb", -4},
       {"B#3", "c", -1}, {"Cb4", "b", -1},  {"Fb4", "e", -1},  {"C0", "c", -5},
-      {"Ab9", "g#", 4}, {"B9", "b", 5},    {"A5", "a", 1},    {"Cb0", "b", -5},
+      {"Ab9", "ab", 4}, {"B9", "b", 5},    {"A5", "a", 1},    {"Cb0", "b", -5},
   };
   for (const Case& c : cases) {
     std::string note;
@@ -185,8 +185,8 @@ TEST(ScientificNameTest, NamesMapToNotesAndOctaves) {
   }
   // And back: every name in the octaves that scientific names reach, and a
   // flat.
-  for (const char* name :
-       {"a", "a#", "b", "c", "c#", "d", "d#", "e", "f", "f#", "g", "g#"}) {
+  for (const char* name : {"a", "a#", "bb", "b", "c", "c#", "db", "d", "d#",
+                           "eb", "e", "f", "f#", "gb", "g", "g#", "ab"}) {
     for (int octave = -4; octave <= 4; ++octave) {
       const std::string text = ScientificName(name, octave);
       std::string note;
