@@ -3,6 +3,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -26,6 +28,9 @@ struct sigaction previous[kSignalCount];
 bool caught[kSignalCount];
 struct sigaction previousIgnored;
 bool ignoring = false;
+
+// Told of each signal caught while a held tone sounds in the console.
+int wakeFd = -1;
 
 // Fires kStuckSeconds after the first signal of a tone.
 timer_t stuckTimer;
@@ -54,6 +59,14 @@ void Catch(int signal) {
     when.it_value.tv_sec = kStuckSeconds;
     timerArmed = 1;
     timer_settime(stuckTimer, 0, &when, nullptr);
+  }
+  if (wakeFd >= 0) {
+    const int savedErrno = errno;
+    const uint64_t one = 1;
+    if (write(wakeFd, &one, sizeof one) < 0) {
+      // Full: the player has yet to read the earlier ones.
+    }
+    errno = savedErrno;
   }
 }
 
@@ -94,14 +107,15 @@ void HandleTimerSignal() {
   timerSignalHandled = sigaction(TimerSignal(), &action, nullptr) == 0;
 }
 
-void CatchToneSignals() {
+namespace {
+
+void CatchSignals(int flags) {
   caughtSignal = 0;
   timerArmed = 0;
   struct sigaction action {};
   action.sa_handler = Catch;
   action.sa_mask = HandlersMask();
-  // No SA_RESTART: sleeps and waits return early to see the signal.
-  action.sa_flags = 0;
+  action.sa_flags = flags;
   HandleTimerSignal();
   MakeStuckTimer();
   for (int i = 0; i < kSignalCount; ++i) {
@@ -115,10 +129,30 @@ void CatchToneSignals() {
   ignoring = sigaction(kIgnoredSignal, &ignore, &previousIgnored) == 0;
 }
 
+}  // namespace
+
+// No SA_RESTART: sleeps and waits return early to see the signal.
+void CatchToneSignals() { CatchSignals(0); }
+
+void CatchHeldToneSignals(int fd) {
+  wakeFd = fd;
+  CatchSignals(SA_RESTART);
+}
+
+int TakeToneSignal() {
+  const int signal = caughtSignal;
+  timerArmed = 0;
+  caughtSignal = 0;
+  return signal;
+}
+
+void NoteToneSignal(int signal) { Catch(signal); }
+
 const volatile sig_atomic_t* ToneSignalFlag() { return &caughtSignal; }
 
 int ReleaseToneSignals() {
   timerArmed = 0;
+  wakeFd = -1;
   if (timerMade) timer_delete(stuckTimer);
   timerMade = false;
   for (int i = 0; i < kSignalCount; ++i) {

@@ -61,6 +61,11 @@ void EndReading(int signal) {
 }
 
 void Interrupt(int) { interrupted = 1; }
+
+// Told of each Ctrl-C, besides the line being dropped.
+void (*interruptHook)(int) = nullptr;
+// Whether the terminal is the editor's now.
+bool editing = false;
 void Continue(int) { continued = 1; }
 void Resize(int) { resized = 1; }
 
@@ -208,6 +213,7 @@ unsigned char CancelLine(EditLine* editLine, int) {
   el_insertstr(editLine, "^C");
   el_wpush(editLine, L"\n");
   cancelled = true;
+  if (interruptHook) interruptHook(SIGINT);
   return CC_REFRESH;
 }
 
@@ -222,6 +228,7 @@ LineEditor* OpenLineEditor(FILE* in, FILE* out) {
   EditLine* editLine = el_init("larkhorn", in, out, stderr);
   if (editLine == nullptr) return nullptr;
   terminalFd = fd;
+  editing = true;
   LineEditor* editor = new LineEditor;
   editor->editLine = editLine;
   editor->history = history_init();
@@ -268,8 +275,15 @@ bool ReadEditedLine(LineEditor* editor, std::string* line) {
   return true;
 }
 
+void SetInterruptHook(void (*hook)(int signal)) { interruptHook = hook; }
+
+void GiveTerminalBack() {
+  if (editing) tcsetattr(terminalFd, TCSANOW, &terminalSettings);
+}
+
 void CloseLineEditor(LineEditor* editor) {
   if (editor == nullptr) return;
+  editing = false;
   el_end(editor->editLine);
   history_end(editor->history);
   delete editor;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "app/hint.h"
@@ -210,6 +211,31 @@ TEST(OneShotTest, InfiniteFrequencyPlaysHalfTheRate) {
   EXPECT_EQ(run.out, "Frequency = -inf Hz\n");
   EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
             ExpectedTone(22050.0f, 44100, 44100, 25.0f));
+}
+
+// Whether a frequency plays as given is said at the rate the device
+// settled on, after standard output's lines: 23000 Hz plays on a 48 kHz
+// card, and 44100.1 Hz at 44100 Hz as 22050 Hz.
+TEST(OneShotTest, HalfRateHintAtTheDevicesRate) {
+  TestDir dir;
+  WriteAlsaConfig(dir, TestCardType() +
+                           "pcm.card { type larkhorn_test rates [ 48000 ] }\n" +
+                           RecordingDefault(dir.path + "/default.raw"));
+  RunExtras together;
+  together.stderrInOut = true;
+  RunResult run = RunLarkhorn(dir, {"23000", "1", "card"}, "", {}, together);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out.find("half the sample rate"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.substr(run.out.size() - strlen(kDeviceRateHint) - 1),
+            std::string(kDeviceRateHint) + "\n");
+  run = RunLarkhorn(dir, {"44100.1", "1"}, "", {}, together);
+  EXPECT_EQ(run.out.rfind("Frequency = 44100.10 Hz\n44100.10 Hz is above half "
+                          "the sample rate: it plays as 22050.00 Hz",
+                          0),
+            0u)
+      << run.out;
+  run = RunLarkhorn(dir, {"--with", "A4", "19845", "1"});
+  EXPECT_NE(run.err.find("it is silent"), std::string::npos) << run.err;
 }
 
 // With a standard descriptor closed, what ALSA opens must not take its

@@ -179,11 +179,8 @@ TEST(ParseCommandLineTest, HintsForSurprisingArguments) {
   for (const auto& [arg, meant] : notes) {
     EXPECT_EQ(hints({arg}), Printable(arg) + kNotAFrequency + meant + "\n");
   }
-  EXPECT_NE(hints({"44100.1"}).find("it plays as 22050.00 Hz"),
-            std::string::npos);
-  EXPECT_EQ(hints({"--timbre", "warm", "19844"}), "");
-  EXPECT_NE(hints({"--with", "A4", "19845"}).find("it is silent"),
-            std::string::npos);
+  // Whether a frequency plays as given waits for the device's rate.
+  EXPECT_EQ(hints({"44100.1"}) + hints({"--with", "A4", "19845"}), "");
   EXPECT_EQ(hints({"440", "500"}),
             "'500'" + std::string(kNotALength) +
                 "1 to 120 seconds: the tone lasts 120 s\n");

@@ -1,7 +1,7 @@
 # bash completion for larkhorn: the options, the temperament and timbre
-# names and, in the device position, the playback devices larkhorn lists. It needs no
-# more than bash, and takes device names as data: nothing in them is ever
-# expanded or run.
+# names and, in the device position and after --device, the playback devices
+# larkhorn lists. It needs no more than bash, and takes device names as data:
+# nothing in them is ever expanded or run.
 
 # The words of the line up to the cursor into words and cword, as typed:
 # bash splits them at COMP_WORDBREAKS (= and : among them), and they are
@@ -73,14 +73,24 @@ _larkhorn_offer() {
   done
 }
 
+# The device names larkhorn lists (program $1), into names.
+_larkhorn_devices() {
+  local line
+  names=()
+  while IFS= read -r line; do
+    names+=("${line%%  *}")
+  done < <("$1" --list-devices 2>/dev/null)
+}
+
 _larkhorn() {
   local options="--help -h --version --list-devices --a4 --temperament --cents
-    --transpose --timbre --with --note --listen"
+    --transpose --timbre --with --note --listen --hold --device"
   local temperaments="equal pythagorean meantone werckmeister3 kirnberger3
     vallotti young"
   local timbres="sine warm bright"
   # Options followed by a value of their own.
-  local valued="--a4 --temperament --cents --transpose --timbre --with --note"
+  local valued="--a4 --temperament --cents --transpose --timbre --with"
+  valued+=" --note --device"
   local words cword REPLY open start
   COMPREPLY=()
   _larkhorn_words
@@ -94,6 +104,12 @@ _larkhorn() {
       ;;
     --timbre)
       _larkhorn_offer $timbres
+      return
+      ;;
+    --device)
+      local names
+      _larkhorn_devices "$1"
+      _larkhorn_offer "${names[@]}"
       return
       ;;
   esac
@@ -112,6 +128,13 @@ _larkhorn() {
       _larkhorn_offer "${forms[@]}"
       return
       ;;
+    --device=*)
+      local names
+      _larkhorn_devices "$1"
+      for name in "${names[@]}"; do forms+=("--device=$name"); done
+      _larkhorn_offer "${forms[@]}"
+      return
+      ;;
   esac
   if [[ $cur == -* ]]; then
     _larkhorn_offer $options
@@ -119,14 +142,18 @@ _larkhorn() {
   fi
 
   # Frequency, seconds, device (with --note or --listen, seconds and
-  # device): count
-  # the arguments before this one, leaving out the options and their
-  # values. One hyphen makes no option: -440 is a frequency.
-  local i position=0 device=2
+  # device; none with --hold or --device): count the arguments before this
+  # one, leaving out the options and their values. One hyphen makes no
+  # option: -440 is a frequency.
+  local i position=0 device=2 named=0
   for ((i = 1; i < cword; i++)); do
     if [[ ${words[i]} == --note || ${words[i]} == --note=* ||
       ${words[i]} == --listen ]]; then
       device=1
+    fi
+    if [[ ${words[i]} == --hold || ${words[i]} == --device ||
+      ${words[i]} == --device=* ]]; then
+      named=1
     fi
     if [[ " $valued " == *" ${words[i]} "* ]]; then
       ((i++))
@@ -134,11 +161,9 @@ _larkhorn() {
       ((position++))
     fi
   done
-  if ((position == device)); then
-    local line names=()
-    while IFS= read -r line; do
-      names+=("${line%%  *}")
-    done < <("$1" --list-devices 2>/dev/null)
+  if ((position == device && !named)); then
+    local names
+    _larkhorn_devices "$1"
     _larkhorn_offer "${names[@]}"
   fi
 } && complete -F _larkhorn larkhorn

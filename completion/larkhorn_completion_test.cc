@@ -85,7 +85,11 @@ TEST(CompletionTest, OptionsTemperamentsAndDevicesAsData) {
       "complete_line \"$l --a4=442 --cents -5 440 \" $l --a4 = 442 --cents -5 "
       "440 ''\n"
       "complete_line \"$l --note E2 1 lark\" $l --note E2 1 lark\n"
-      "complete_line \"$l --listen 1 lark\" $l --listen 1 lark\n";
+      "complete_line \"$l --listen 1 lark\" $l --listen 1 lark\n"
+      "complete_line \"$l --hold --device lark\" $l --hold --device lark\n"
+      "complete_line \"$l --device=lark\" $l --device = lark\n"
+      "complete_line \"$l --device=x 440 1 lark\" $l --device = x 440 1 "
+      "lark\n";
   // Every name the device list gives, the machine's plugins included.
   std::istringstream listed(RunLarkhorn(dir, {"--list-devices"}).out);
   std::vector<std::string> names, larkNames;
@@ -114,7 +118,8 @@ TEST(CompletionTest, OptionsTemperamentsAndDevicesAsData) {
   const std::string expected =
       "--list-devices|--listen\n" + joined(options) + joined(temperaments) +
       "werckmeister3\n" + joined(timbres) + "bright\n" + joined(names) +
-      joined(larkNames) + "\n" + joined(larkNames) + joined(larkNames);
+      joined(larkNames) + "\n" + joined(larkNames) + joined(larkNames) +
+      joined(larkNames) + joined(larkNames) + "\n";
   EXPECT_EQ(RunBash(dir, completions), expected);
   if (access(kBashCompletion, R_OK) == 0) {
     EXPECT_EQ(RunBash(dir, std::string("source ") + kBashCompletion + "\n" +
