@@ -142,6 +142,11 @@ TEST(TuningOptionTest, BadOptionsPlayNothingAndExitTwo) {
       {{"--transpose", "2.0"}, "not a whole number of semitones"},
       {{"--quiet", "440"}, "unrecognised option '--quiet'"},
       {{"--"}, "unrecognised option '--'"},
+      {{"--hold", "440", "1"}, "a held tone has no length, '1'"},
+      {{"--hold", "--note", "E2", "1"}, "has no length"},
+      {{"--device", "null", "440", "1", "null"}, "named twice"},
+      {{"--device=null", "--listen", "1", "null"}, "named twice"},
+      {{"--device="}, "--device '' is not a device name"},
   };
   for (const auto& [args, what] : bad) {
     RunResult run = RunLarkhorn(dir, args, "x\n");

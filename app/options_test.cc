@@ -24,6 +24,19 @@ ToneSettings Parse(std::vector<const char*> args,
   return settings;
 }
 
+// --device names the device as the last argument does, for a tone, a held
+// tone, the console and listening; --hold alone is the console's.
+TEST(ParseCommandLineTest, HoldAndDevice) {
+  ToneSettings held = Parse({"--hold", "--device", "hw:1", "-440"});
+  EXPECT_TRUE(held.hold && held.oneShot);
+  EXPECT_EQ(held.deviceName, "hw:1");
+  EXPECT_EQ(held.frequency, -440.0f);
+  EXPECT_EQ(Parse({"--device=hw:2", "--note", "E2", "3"}).deviceName, "hw:2");
+  EXPECT_EQ(Parse({"--device", "hw:3", "--listen", "2"}).deviceName, "hw:3");
+  const ToneSettings console = Parse({"--hold"});
+  EXPECT_TRUE(console.hold && !console.oneShot);
+}
+
 TEST(ParseCommandLineTest, ArgumentsFromTheLeft) {
   ToneSettings none = Parse({});
   EXPECT_FALSE(none.oneShot);

@@ -267,6 +267,7 @@ int Start(snd_pcm_ioplug_t* io) {
 int Stop(snd_pcm_ioplug_t* io) {
   TestCard* card = CardOf(io);
   Advance(card);
+  Log(card, "stop received=%llu", (unsigned long long)card->received);
   card->running = false;
   UpdatePoll(card);
   return 0;
