@@ -328,4 +328,33 @@ TEST(ConsoleTranscriptTest, HeldToneSwitchesAndIsSilenced) {
   EXPECT_GE(played.size(), stoppedAt + 4410);
 }
 
+// At a terminal too, Ctrl-C silences the held tone; the console goes on and
+// x ends it.
+TEST(ConsoleTranscriptTest, HeldToneSilencedAtATerminal) {
+  TestDir dir;
+  const std::string raw = dir.path + "/card.raw", log = dir.path + "/card.log";
+  WriteAlsaConfig(dir, TestCardType() +
+                           "pcm.card { type larkhorn_test period_interrupts "
+                           "true record \"" +
+                           raw + "\" log \"" + log + "\" }\n");
+  bool silenced = false;
+  RunExtras terminal;
+  terminal.consoleOnTerminal = true;
+  terminal.whileRunning = [&](pid_t pid, int typing) {
+    WaitForBytes(raw, 4410 * 6, pid);
+    silenced =
+        write(typing, "o\003", 2) == 2 && WaitFor([&] {
+          return ReadFile(log).find("stop received=") != std::string::npos;
+        });
+    if (write(typing, "x\r", 2) != 2) silenced = false;
+  };
+  RunResult run = RunLarkhorn(dir, {"--hold", "--device", "card"}, "p\r",
+                              {"TERM=vt100"}, terminal);
+  EXPECT_TRUE(silenced);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.out.find("^C"), std::string::npos) << run.out;
+  EXPECT_EQ(Count(run.out, "Frequency = 440.00 Hz"), 1u) << run.out;
+}
+
 }  // namespace

@@ -146,7 +146,11 @@ int TakeToneSignal() {
   return signal;
 }
 
-void NoteToneSignal(int signal) { Catch(signal); }
+// Typed, not sent: a second Ctrl-C before the first is taken is the same
+// request, and never ends the program.
+void NoteToneSignal(int signal) {
+  if (caughtSignal == 0) Catch(signal);
+}
 
 const volatile sig_atomic_t* ToneSignalFlag() { return &caughtSignal; }
 

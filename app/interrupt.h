@@ -29,8 +29,8 @@ void CatchHeldToneSignals(int wakeFd);
 // silences a held tone and the console goes on.
 int TakeToneSignal();
 
-// Takes signal as caught: for a reader that handles Ctrl-C itself. Safe in
-// a signal handler.
+// Takes signal as caught, unless one is already: for a reader that handles
+// Ctrl-C itself.
 void NoteToneSignal(int signal);
 
 // Nonzero once one of them has been caught: what playback checks.

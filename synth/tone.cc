@@ -411,6 +411,8 @@ void FollowOn(HeldTone& held, int64_t frame) {
   if (!held.switching) return;
   const int64_t switchFrame = SwitchFrame(held);
   if (frame < switchFrame) return;
+  held.previous = std::move(held.tone);
+  held.previousStart = held.start;
   held.tone = std::move(held.next);
   held.start = switchFrame;
   held.switching = false;
@@ -432,6 +434,14 @@ void MakeHeldFrames(HeldTone& held, int64_t first, int32_t count,
     const int64_t frame = first + done;
     FollowOn(held, frame);
     int32_t chunk = count - done;
+    if (frame < held.start) {
+      chunk =
+          static_cast<int32_t>(std::min<int64_t>(chunk, held.start - frame));
+      MakeToneFrames(held.previous, frame - held.previousStart, chunk,
+                     samples + done);
+      done += chunk;
+      continue;
+    }
     if (held.switching) {
       chunk = static_cast<int32_t>(
           std::min<int64_t>(chunk, SwitchFrame(held) - frame));

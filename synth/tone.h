@@ -92,12 +92,16 @@ int64_t ToneEnd(const Tone& tone);
 
 // A tone held until it is stopped, made block by block as it plays, which
 // may switch to another: the tone sounding, the frame of the stream at which
-// its frame 0 plays, and the tone that follows once it has ended.
+// its frame 0 plays, and the tone that follows once it has ended; and the
+// one before, for frames asked for again after a device took only part of
+// a block.
 struct HeldTone {
   Tone tone;
   int64_t start = 0;
   bool switching = false;
   Tone next;
+  Tone previous;
+  int64_t previousStart = 0;
 };
 
 // Ends the held tone at the end of its first whole cycle at or after stream
@@ -107,7 +111,8 @@ void SwitchHeldTone(HeldTone& held, Tone next, int64_t from);
 
 // Fills samples[0..count) with frames [first, first + count) of the held
 // stream: each frame of a tone the same as MakeToneFrames makes at the same
-// index. Frames are asked for in order, from 0.
+// index. Frames are asked for in order, from 0, and may be asked for again
+// from any frame since the last switch's.
 void MakeHeldFrames(HeldTone& held, int64_t first, int32_t count,
                     int32_t* samples);
 

@@ -402,7 +402,8 @@ TEST(HeldToneTest, FramesOfTheWholeToneAtTheSameIndex) {
 // asked for, and the new one start from phase zero right after: no gap,
 // and no jump: the old tone's last frame lies less than two of its steps
 // before the zero crossing that ends its cycle, where the new one's first
-// frame is 0. A second switch before the first has sounded takes its place.
+// frame is 0. A second switch before the first has sounded takes its place;
+// frames since the last switch can be made again.
 TEST(HeldToneTest, SwitchEndsOnAWholeCycleAndStartsAtPhaseZero) {
   const Timbre& sine = Timbres().front();
   const Tone a440 = PlanTone(sine, {440.0f}, 44100, 25.0f, kEndless);
@@ -430,6 +431,10 @@ TEST(HeldToneTest, SwitchEndsOnAWholeCycleAndStartsAtPhaseZero) {
   EXPECT_EQ(made[end], 0);
   EXPECT_LT(std::abs(made[end - 1]), 2 * largestStep);
   EXPECT_EQ(held.start, end);
+  // Asked for again, as after a device took part of a block.
+  EXPECT_EQ(
+      HeldFrames(held, end - 50, 100),
+      std::vector<int32_t>(made.begin() + end - 50, made.begin() + end + 50));
 }
 
 TEST(Num24ToCharTest, PacksLittleEndianAndClampsTo24Bits) {
