@@ -326,6 +326,8 @@ TEST(ConsoleTranscriptTest, HeldToneSwitchesAndIsSilenced) {
   EXPECT_LE(silenced, stoppedAt);
   EXPECT_EQ(Matching(played, silenced, e5Tone), played.size() - silenced);
   EXPECT_GE(played.size(), stoppedAt + 4410);
+  // One device, opened once.
+  EXPECT_EQ(Count(ReadFile(log), "hw_params "), 1u) << ReadFile(log);
 }
 
 // At a terminal too, Ctrl-C silences the held tone; the console goes on and

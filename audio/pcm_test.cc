@@ -296,6 +296,27 @@ TEST(TestCardTest, DisconnectedCardEndsWithTheWriteError) {
   RunResult recorded = RunLarkhorn(dir, {"440", "1", "recorded"});
   EXPECT_EQ(recorded.exitStatus, 1);
   EXPECT_TRUE(WavSizesMatch(ReadFile(dir.path + "/paced.wav")));
+  // Held, one-shot or in the console, the same.
+  for (const std::string input : {"", "p\n"}) {
+    std::vector<std::string> args = {"--hold", "--device=recorded"};
+    if (input.empty()) args.push_back("440");
+    // The input stays open until the program has ended by itself.
+    RunExtras open;
+    open.inputOnPipe = true;
+    open.whileRunning = [](pid_t pid, int) {
+      WaitFor([pid] {
+        const std::string stat =
+            ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        return stat.find(") Z ") != std::string::npos;
+      });
+    };
+    RunResult held = RunLarkhorn(dir, args, input, {}, open);
+    EXPECT_EQ(held.exitStatus, 1) << input;
+    EXPECT_TRUE(
+        Contains(held.err, "unable to write to pcm device: No such device\n"))
+        << held.err;
+    EXPECT_TRUE(WavSizesMatch(ReadFile(dir.path + "/paced.wav")));
+  }
 }
 
 // Cards with a fixed channel count other than two get the tone on every
