@@ -19,6 +19,17 @@ double MonotonicSeconds() {
 
 }  // namespace
 
+const char kCtrlCStops[] = "Ctrl-C to stop";
+const char kCtrlCSilencesXEnds[] = "Ctrl-C silences, x ends";
+
+std::string HeldStatus(float frequency, double secondsHeld,
+                       const char* howToStop) {
+  char text[128];
+  snprintf(text, sizeof text, "%.2f Hz  held %.0f s  (%s)", frequency,
+           std::floor(std::max(secondsHeld, 0.0)), howToStop);
+  return text;
+}
+
 Countdown StartCountdown(float frequency, double totalSeconds) {
   Countdown countdown;
   countdown.shown = isatty(STDERR_FILENO) == 1;
@@ -37,13 +48,14 @@ void UpdateCountdown(double secondsPlayed, double secondsLeft,
   line.lastDrawn = now;
   // Clearing to the end of the line removes what a longer line left.
   if (std::isinf(line.totalSeconds)) {
-    fprintf(stderr, "\r%.2f Hz  held %.0f s  (Ctrl-C to stop)\033[K",
-            line.frequency, std::floor(std::max(secondsPlayed, 0.0)));
+    fprintf(stderr, "\r%s\033[K",
+            HeldStatus(line.frequency, secondsPlayed, kCtrlCStops).c_str());
     fflush(stderr);
     return;
   }
-  fprintf(stderr, "\r%.2f Hz  %.1f s left of %.1f s  (Ctrl-C to stop)\033[K",
-          line.frequency, std::max(secondsLeft, 0.0), line.totalSeconds);
+  fprintf(stderr, "\r%.2f Hz  %.1f s left of %.1f s  (%s)\033[K",
+          line.frequency, std::max(secondsLeft, 0.0), line.totalSeconds,
+          kCtrlCStops);
   fflush(stderr);
 }
 

@@ -5,6 +5,18 @@
 #ifndef LARKHORN_APP_COUNTDOWN_H_
 #define LARKHORN_APP_COUNTDOWN_H_
 
+#include <string>
+
+// How a tone is stopped, said at the end of its status: a one-shot tone, and
+// one held in the console.
+extern const char kCtrlCStops[];
+extern const char kCtrlCSilencesXEnds[];
+
+// The status of a tone held for secondsHeld (whole seconds shown), ending
+// with how to stop it: "440.00 Hz  held 12 s  (Ctrl-C to stop)".
+std::string HeldStatus(float frequency, double secondsHeld,
+                       const char* howToStop);
+
 struct Countdown {
   bool shown = false;
   float frequency = 0;
