@@ -1,6 +1,7 @@
 // End-to-end transcripts of the console: the built binary with scripted
 // standard input, tones recorded through ALSA's file plugin.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <string>
 
+#include "app/countdown.h"
 #include "app/hint.h"
 #include "pitch/note.h"
 #include "testing/process.h"
@@ -330,8 +332,10 @@ TEST(ConsoleTranscriptTest, HeldToneSwitchesAndIsSilenced) {
   EXPECT_EQ(Count(ReadFile(log), "hw_params "), 1u) << ReadFile(log);
 }
 
-// At a terminal too, Ctrl-C silences the held tone; the console goes on and
-// x ends it.
+// At a terminal the right of the line being typed shows the held tone's
+// status and how to stop it, redrawn each second, the line kept;
+// Ctrl-C silences the tone and its status goes; the console goes on and x
+// ends it.
 TEST(ConsoleTranscriptTest, HeldToneSilencedAtATerminal) {
   TestDir dir;
   const std::string raw = dir.path + "/card.raw", log = dir.path + "/card.log";
@@ -339,24 +343,64 @@ TEST(ConsoleTranscriptTest, HeldToneSilencedAtATerminal) {
                            "pcm.card { type larkhorn_test period_interrupts "
                            "true record \"" +
                            raw + "\" log \"" + log + "\" }\n");
-  bool silenced = false;
+  const std::string status = HeldStatus(440.0f, 0, kCtrlCSilencesXEnds);
+  const std::string stop = std::string("(") + kCtrlCSilencesXEnds + ")";
+  std::string shown;
+  bool statusShown = false, redrawn = false, silenced = false;
   RunExtras terminal;
   terminal.consoleOnTerminal = true;
   terminal.whileRunning = [&](pid_t pid, int typing) {
+    auto readShown = [&] {
+      char buffer[4096];
+      pollfd ready = {typing, POLLIN, 0};
+      while (poll(&ready, 1, 0) > 0) {
+        const ssize_t got = read(typing, buffer, sizeof buffer);
+        if (got <= 0) break;
+        shown.append(buffer, size_t(got));
+      }
+    };
+    // Whether what the terminal shows from position from on comes to hold
+    // text.
+    auto shows = [&](const std::string& text, size_t from) {
+      return WaitFor([&] {
+        readShown();
+        return shown.find(text, from) != std::string::npos;
+      });
+    };
     WaitForBytes(raw, 4410 * 6, pid);
+    statusShown = shows(status, 0);
+    // Half a command typed, the status redrawn beside it, then the rest.
+    const size_t typed = shown.size();
+    redrawn = write(typing, "z 5", 3) == 3 && shows("z 5", typed) &&
+              WaitFor([&] {
+                readShown();
+                return shown.size() > shown.find("z 5", typed) + 3;
+              }) &&
+              write(typing, "50\r", 3) == 3 && shows("550.00 Hz", typed);
+    const size_t played = shown.size();
     silenced =
-        write(typing, "o\003", 2) == 2 && WaitFor([&] {
+        write(typing, "o\003", 2) == 2 && shows("^C", played) && WaitFor([&] {
           return ReadFile(log).find("stop received=") != std::string::npos;
         });
     if (write(typing, "x\r", 2) != 2) silenced = false;
   };
   RunResult run = RunLarkhorn(dir, {"--hold", "--device", "card"}, "p\r",
                               {"TERM=vt100"}, terminal);
-  EXPECT_TRUE(silenced);
+  EXPECT_TRUE(statusShown) << shown;
+  EXPECT_TRUE(redrawn) << shown;
+  EXPECT_TRUE(silenced) << shown;
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_NE(run.out.find("^C"), std::string::npos) << run.out;
-  EXPECT_EQ(Count(run.out, "Frequency = 440.00 Hz"), 1u) << run.out;
+  shown += run.out;
+  EXPECT_EQ(Count(shown, "Frequency = 440.00 Hz"), 1u) << shown;
+  EXPECT_EQ(Count(shown, "Frequency = 550.00 Hz"), 1u) << shown;
+  EXPECT_NE(shown.find(HeldStatus(550.0f, 0, kCtrlCSilencesXEnds)),
+            std::string::npos)
+      << shown;
+  // Nothing of the status after Ctrl-C.
+  const size_t cancelled = shown.rfind("^C");
+  ASSERT_NE(cancelled, std::string::npos) << shown;
+  EXPECT_EQ(shown.find(stop, cancelled), std::string::npos) << shown;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -165,6 +166,10 @@ struct HeldPlayer {
   std::mutex lock;
   bool switching = false;  // next is waiting to be played
   Tone next;
+  // The tone sounding (or about to), for its status at a terminal.
+  bool sounding = false;
+  float soundingFrequency = 0;
+  std::chrono::steady_clock::time_point soundingSince;
   std::atomic<bool> quit{false};
   int wakeFd = -1;
   PcmDevice device;  // the player's while it runs
@@ -243,6 +248,10 @@ void RunHeldPlayer(HeldPlayer* held) {
         !PLAY(held->device, HeldFrames(source), control, nullptr, &err)) {
       FailHeldWrite(*held, err);
     }
+    {
+      std::lock_guard<std::mutex> hold(held->lock);
+      if (!held->switching) held->sounding = false;
+    }
     TakeSignal(*held);
   }
 }
@@ -274,6 +283,29 @@ void StartHeldPlayer(ToneSettings& settings) {
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
+// Ctrl-C typed at the console: the tone is silenced, and its status goes
+// from the line being typed at once.
+void SilenceHeld(int signal) {
+  NoteToneSignal(signal);
+  std::lock_guard<std::mutex> hold(player->lock);
+  player->sounding = false;
+}
+
+// The held tone's status, for the right of the line being typed: its
+// frequency, the whole seconds since its play command and how to stop it;
+// redrawn at the next whole second.
+long HeldStatusAtRight(std::string* text) {
+  std::lock_guard<std::mutex> hold(player->lock);
+  if (!player->sounding) return -1;
+  const long held = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - player->soundingSince)
+          .count());
+  *text =
+      HeldStatus(player->soundingFrequency, held / 1000, kCtrlCSilencesXEnds);
+  return 1000 - held % 1000;
+}
+
 // The console's play command under --hold: starts the tone, or switches
 // to it, and returns.
 bool PlayHeldInConsole(ToneSettings& settings) {
@@ -287,7 +319,8 @@ bool PlayHeldInConsole(ToneSettings& settings) {
       exit(1);
     }
     CatchHeldToneSignals(player->wakeFd);
-    SetInterruptHook(NoteToneSignal);
+    SetInterruptHook(SilenceHeld);
+    SetRightStatus(HeldStatusAtRight);
   }
   // Another device: the tone on the old one ends, and the new one opens.
   if (player->thread.joinable() && player->deviceName != settings.deviceName) {
@@ -299,6 +332,9 @@ bool PlayHeldInConsole(ToneSettings& settings) {
     std::lock_guard<std::mutex> hold(player->lock);
     player->next = std::move(tone);
     player->switching = true;
+    player->sounding = true;
+    player->soundingFrequency = settings.frequency;
+    player->soundingSince = std::chrono::steady_clock::now();
   }
   Wake(*player);
   return true;
@@ -365,5 +401,6 @@ void EndHeldTone() {
   StopHeldPlayer();
   const int signal = ReleaseToneSignals();
   SetInterruptHook(nullptr);
+  SetRightStatus(nullptr);
   if (signal != 0 && signal != SIGINT) EndBySignal(signal);
 }
