@@ -22,7 +22,8 @@ int32_t FrameCount(uint32_t sampleRate, float lengthSeconds);
 // it returns once the tone has started: the tone sounds on while the menu
 // reads, the next request switches to its tone at the end of a whole cycle
 // of this one (the device kept open when it is the same), and Ctrl-C
-// silences it.
+// silences it. At a terminal the line being typed shows it, held, at its
+// right.
 bool PlayTone(ToneSettings& settings);
 
 // Silences a tone held in the console and closes its device; a signal that
