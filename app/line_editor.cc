@@ -282,18 +282,27 @@ LineEditor* OpenLineEditor(FILE* in, FILE* out) {
   el_wset(editLine, EL_ADDFN, L"larkhorn-end-or-delete",
           L"End of input at an empty line, else delete a character",
           EndOrDelete);
-  el_set(editLine, EL_BIND, "^D", "larkhorn-end-or-delete", nullptr);
   el_wset(editLine, EL_ADDFN, L"larkhorn-cancel-line",
           L"Drop the line typed so far and read a new one", CancelLine);
-  el_set(editLine, EL_BIND, "^C", "larkhorn-cancel-line", nullptr);
-  el_source(editLine, nullptr);  // the user's ~/.editrc, if any
-  // After it, in both of vi's maps too, so that no binding there takes the
-  // key.
   el_wset(editLine, EL_ADDFN, L"larkhorn-redraw",
           L"Draw the line again for a new status at its right", RedrawLine);
+  el_source(editLine, nullptr);  // the user's ~/.editrc, if any
+  // The program's keys after it, in both of vi's maps too (an .editrc may
+  // switch to vi, which binds its own keys), so that Ctrl-C, Ctrl-D and
+  // the redraw do what the program says they do.
   const wchar_t redraw[] = {kRedrawKey, 0};
-  el_wset(editLine, EL_BIND, redraw, L"larkhorn-redraw", nullptr);
-  el_wset(editLine, EL_BIND, L"-a", redraw, L"larkhorn-redraw", nullptr);
+  for (const wchar_t* map : {L"", L"-a"}) {
+    const wchar_t* const keys[][2] = {{L"^D", L"larkhorn-end-or-delete"},
+                                      {L"^C", L"larkhorn-cancel-line"},
+                                      {redraw, L"larkhorn-redraw"}};
+    for (const auto& key : keys) {
+      if (*map) {
+        el_wset(editLine, EL_BIND, map, key[0], key[1], nullptr);
+      } else {
+        el_wset(editLine, EL_BIND, key[0], key[1], nullptr);
+      }
+    }
+  }
   return editor;
 }
 
