@@ -241,6 +241,14 @@ TEST(OneShotTest, HalfRateHintAtTheDevicesRate) {
       << run.out;
   run = RunLarkhorn(dir, {"--with", "A4", "19845", "1"});
   EXPECT_NE(run.err.find("it is silent"), std::string::npos) << run.err;
+  // The console's typed frequency too, held or not.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{}, {"--hold"}}) {
+    run = RunLarkhorn(dir, args, "s card l 1 z 23000 x");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err.find("half the sample rate"), std::string::npos)
+        << run.err;
+  }
 }
 
 // With a standard descriptor closed, what ALSA opens must not take its

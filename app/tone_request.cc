@@ -79,6 +79,14 @@ PcmDevice OpenDevice(ToneSettings& settings) {
   return device;
 }
 
+// Says when a frequency given in Hz cannot sound as given, at the rate
+// the device settled on.
+void HintPitchAtDeviceRate(const ToneSettings& settings) {
+  if (!settings.oneShot && settings.pitchMode != PitchMode::Frequency) return;
+  const std::string pitchHint = PitchHint(settings);
+  if (!pitchHint.empty()) Hint("%s", pitchHint.c_str());
+}
+
 // The tone of settings, with the notes that sound with it, for frames.
 Tone SettingsTone(const ToneSettings& settings, int64_t frames) {
   std::vector<float> frequencies = {settings.frequency};
@@ -327,6 +335,7 @@ bool PlayHeldInConsole(ToneSettings& settings) {
     StopHeldPlayer();
   }
   if (!player->thread.joinable()) StartHeldPlayer(settings);
+  HintPitchAtDeviceRate(settings);
   Tone tone = SettingsTone(settings, kEndless);
   {
     std::lock_guard<std::mutex> hold(player->lock);
@@ -351,10 +360,7 @@ bool PlayTone(ToneSettings& settings) {
   // The device first: the tone is made at the rate it settles on, so that
   // it plays in tune and lasts as long as asked.
   PcmDevice device = OpenDevice(settings);
-  if (settings.oneShot) {
-    const std::string pitchHint = PitchHint(settings);
-    if (!pitchHint.empty()) Hint("%s", pitchHint.c_str());
-  }
+  HintPitchAtDeviceRate(settings);
   const int32_t n =
       settings.hold ? 0
                     : FrameCount(settings.sampleRate, settings.lengthSeconds);
