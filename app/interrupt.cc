@@ -49,11 +49,17 @@ void EndNow() {
 // A second signal during the same tone ends the program at once, in case
 // playback is stuck inside the sound library and never sees the first.
 void Catch(int signal) {
-  if (caughtSignal != 0) {
+  // Compared and set at once: in the held console the player thread takes
+  // the signal (TakeToneSignal) while this runs in the console's thread.
+  int none = 0;
+  if (!__atomic_compare_exchange_n(&caughtSignal, &none, signal, false,
+                                   __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+    // Ctrl-C again before the player silenced the tone asks the same; a
+    // stuck player is still ended by the timer.
+    if (wakeFd >= 0 && signal == SIGINT && none == SIGINT) return;
     EndNow();
     return;
   }
-  caughtSignal = signal;
   if (timerMade) {
     itimerspec when{};
     when.it_value.tv_sec = kStuckSeconds;
@@ -140,10 +146,9 @@ void CatchHeldToneSignals(int fd) {
 }
 
 int TakeToneSignal() {
-  const int signal = caughtSignal;
   timerArmed = 0;
-  caughtSignal = 0;
-  return signal;
+  // Read and cleared at once, so that a signal caught in between is kept.
+  return __atomic_exchange_n(&caughtSignal, 0, __ATOMIC_SEQ_CST);
 }
 
 // Typed, not sent: a second Ctrl-C before the first is taken is the same

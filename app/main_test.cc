@@ -241,6 +241,8 @@ TEST(OneShotTest, HalfRateHintAtTheDevicesRate) {
       << run.out;
   run = RunLarkhorn(dir, {"--with", "A4", "19845", "1"});
   EXPECT_NE(run.err.find("it is silent"), std::string::npos) << run.err;
+  run = RunLarkhorn(dir, {"--timbre", "warm", "19844", "1"});
+  EXPECT_EQ(run.err.find("it is silent"), std::string::npos) << run.err;
   // The console's typed frequency too, held or not.
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{}, {"--hold"}}) {
