@@ -226,8 +226,6 @@ void RunMenu(ToneSettings& settings, TokenReader& reader,
         settings.frequency = value;
       }
       HintNotANumber(reader.pending, "frequency");
-      const std::string pitchHint = PitchHint(settings);
-      if (!pitchHint.empty()) Hint("%s", pitchHint.c_str());
       settings.pitchMode = PitchMode::Frequency;
       play = true;
     } else if (command == "s") {

@@ -1,10 +1,17 @@
 // End-to-end transcripts of the console: the built binary with scripted
 // standard input, tones recorded through ALSA's file plugin.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
+#include "app/countdown.h"
 #include "app/hint.h"
+#include "pitch/note.h"
 #include "testing/process.h"
 
 namespace {
@@ -258,6 +265,142 @@ TEST(ConsoleTranscriptTest, DeviceNameIsUsedForTheNextTone) {
   RunResult bad = RunLarkhorn(console.dir, {}, "s nosuchdevice p");
   EXPECT_EQ(bad.exitStatus, 1);
   EXPECT_NE(bad.err.find("unable to open pcm device: "), std::string::npos);
+}
+
+// How many frames from the start of a match those of b.
+size_t Matching(const std::vector<int32_t>& a, size_t from,
+                const std::vector<int32_t>& b) {
+  size_t n = 0;
+  while (from + n < a.size() && n < b.size() && a[from + n] == b[n]) ++n;
+  return n;
+}
+
+// Under --hold, on a card paced by period interrupts: the tone sounds while
+// the menu reads on; the next play command switches to its tone at the end
+// of a whole cycle of the old one, the new from phase zero; Ctrl-C silences
+// it and the console goes on; the end of input ends it, status 0. Standard
+// output is the console's transcript, in order.
+TEST(ConsoleTranscriptTest, HeldToneSwitchesAndIsSilenced) {
+  TestDir dir;
+  const std::string raw = dir.path + "/card.raw", log = dir.path + "/card.log";
+  WriteAlsaConfig(dir, TestCardType() +
+                           "pcm.card { type larkhorn_test period_interrupts "
+                           "true record \"" +
+                           raw + "\" log \"" + log + "\" }\n");
+  size_t stoppedAt = 0;
+  RunExtras extras;
+  extras.inputOnPipe = true;
+  extras.whileRunning = [&](pid_t pid, int typing) {
+    WaitForBytes(raw, 4410 * 6, pid);
+    ASSERT_EQ(write(typing, "e p\n", 4), 4);
+    WaitForBytes(raw, 22050 * 6, pid);
+    kill(pid, SIGINT);
+    WaitFor([&] {
+      return ReadFile(log).find("stop received=") != std::string::npos;
+    });
+    stoppedAt = ReadFile(raw).size() / 6;
+    ASSERT_EQ(write(typing, "p\n", 2), 2);
+    WaitForBytes(raw, (stoppedAt + 4410) * 6, pid);
+  };
+  RunResult run =
+      RunLarkhorn(dir, {"--hold", "--device", "card"}, "p\n", {}, extras);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  const std::string a = Menu("440.0", "8.0", "25", "card");
+  const std::string e = Menu("659.3", "8.0", "25", "card");
+  EXPECT_EQ(run.out, kTitle + a + "Frequency = 440.00 Hz\n" + a + e +
+                         "Frequency = 659.26 Hz\n" + e +
+                         "Frequency = 659.26 Hz\n" + e);
+
+  const std::vector<int32_t> played = MonoFromStereo24(ReadFile(raw));
+  const float e5 = static_cast<float>(Get_Freq("e", 0));
+  const std::vector<int32_t> a4Tone =
+      ExpectedTone(440.0f, 44100, 441000, 25.0f);
+  const std::vector<int32_t> e5Tone = ExpectedTone(e5, 44100, 441000, 25.0f);
+  // The old tone up to a whole cycle's end, at least 0.1 s in.
+  const size_t end = Matching(played, 0, a4Tone);
+  const double cycles = std::round(end * 440.0 / 44100);
+  EXPECT_EQ(end, size_t(cycles * 44100 / 440.0)) << end;
+  EXPECT_GE(end, 4410u);
+  // The new one from phase zero, until Ctrl-C; then again from the start.
+  const size_t silenced = end + Matching(played, end, e5Tone);
+  EXPECT_GE(silenced, 22050u);
+  EXPECT_LE(silenced, stoppedAt);
+  EXPECT_EQ(Matching(played, silenced, e5Tone), played.size() - silenced);
+  EXPECT_GE(played.size(), stoppedAt + 4410);
+  // One device, opened once.
+  EXPECT_EQ(Count(ReadFile(log), "hw_params "), 1u) << ReadFile(log);
+}
+
+// At a terminal the right of the line being typed shows the held tone's
+// status and how to stop it, redrawn each second, the line kept;
+// Ctrl-C silences the tone and its status goes; the console goes on and x
+// ends it.
+TEST(ConsoleTranscriptTest, HeldToneSilencedAtATerminal) {
+  TestDir dir;
+  const std::string raw = dir.path + "/card.raw", log = dir.path + "/card.log";
+  WriteAlsaConfig(dir, TestCardType() +
+                           "pcm.card { type larkhorn_test period_interrupts "
+                           "true record \"" +
+                           raw + "\" log \"" + log + "\" }\n");
+  const std::string status = HeldStatus(440.0f, 0, kCtrlCSilencesXEnds);
+  const std::string stop = std::string("(") + kCtrlCSilencesXEnds + ")";
+  std::string shown;
+  bool statusShown = false, redrawn = false, silenced = false;
+  RunExtras terminal;
+  terminal.consoleOnTerminal = true;
+  terminal.whileRunning = [&](pid_t pid, int typing) {
+    auto readShown = [&] {
+      char buffer[4096];
+      pollfd ready = {typing, POLLIN, 0};
+      while (poll(&ready, 1, 0) > 0) {
+        const ssize_t got = read(typing, buffer, sizeof buffer);
+        if (got <= 0) break;
+        shown.append(buffer, size_t(got));
+      }
+    };
+    // Whether what the terminal shows from position from on comes to hold
+    // text.
+    auto shows = [&](const std::string& text, size_t from) {
+      return WaitFor([&] {
+        readShown();
+        return shown.find(text, from) != std::string::npos;
+      });
+    };
+    WaitForBytes(raw, 4410 * 6, pid);
+    statusShown = shows(status, 0);
+    // Half a command typed, the status redrawn beside it, then the rest.
+    const size_t typed = shown.size();
+    redrawn = write(typing, "z 5", 3) == 3 && shows("z 5", typed) &&
+              WaitFor([&] {
+                readShown();
+                return shown.size() > shown.find("z 5", typed) + 3;
+              }) &&
+              write(typing, "50\r", 3) == 3 && shows("550.00 Hz", typed);
+    const size_t played = shown.size();
+    silenced =
+        write(typing, "o\003", 2) == 2 && shows("^C", played) && WaitFor([&] {
+          return ReadFile(log).find("stop received=") != std::string::npos;
+        });
+    if (write(typing, "x\r", 2) != 2) silenced = false;
+  };
+  RunResult run = RunLarkhorn(dir, {"--hold", "--device", "card"}, "p\r",
+                              {"TERM=vt100"}, terminal);
+  EXPECT_TRUE(statusShown) << shown;
+  EXPECT_TRUE(redrawn) << shown;
+  EXPECT_TRUE(silenced) << shown;
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err, "");
+  shown += run.out;
+  EXPECT_EQ(Count(shown, "Frequency = 440.00 Hz"), 1u) << shown;
+  EXPECT_EQ(Count(shown, "Frequency = 550.00 Hz"), 1u) << shown;
+  EXPECT_NE(shown.find(HeldStatus(550.0f, 0, kCtrlCSilencesXEnds)),
+            std::string::npos)
+      << shown;
+  // Nothing of the status after Ctrl-C.
+  const size_t cancelled = shown.rfind("^C");
+  ASSERT_NE(cancelled, std::string::npos) << shown;
+  EXPECT_EQ(shown.find(stop, cancelled), std::string::npos) << shown;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -18,25 +19,48 @@ double MonotonicSeconds() {
 
 }  // namespace
 
+const char kCtrlCStops[] = "Ctrl-C to stop";
+const char kCtrlCSilencesXEnds[] = "Ctrl-C silences, x ends";
+
+std::string HeldStatus(float frequency, double secondsHeld,
+                       const char* howToStop) {
+  char text[128];
+  snprintf(text, sizeof text, "%.2f Hz  held %.0f s  (%s)", frequency,
+           std::floor(std::max(secondsHeld, 0.0)), howToStop);
+  return text;
+}
+
 Countdown StartCountdown(float frequency, double totalSeconds) {
   Countdown countdown;
   countdown.shown = isatty(STDERR_FILENO) == 1;
   countdown.frequency = frequency;
   countdown.totalSeconds = totalSeconds;
-  UpdateCountdown(totalSeconds, &countdown);
+  UpdateCountdown(0, totalSeconds, &countdown);
   return countdown;
 }
 
-void UpdateCountdown(double secondsLeft, void* countdown) {
+void UpdateCountdown(double secondsPlayed, double secondsLeft,
+                     void* countdown) {
   Countdown& line = *static_cast<Countdown*>(countdown);
   if (!line.shown) return;
   const double now = MonotonicSeconds();
   if (line.lastDrawn >= 0 && now - line.lastDrawn < kRedrawSeconds) return;
   line.lastDrawn = now;
   // Clearing to the end of the line removes what a longer line left.
-  fprintf(stderr, "\r%.2f Hz  %.1f s left of %.1f s  (Ctrl-C to stop)\033[K",
-          line.frequency, std::max(secondsLeft, 0.0), line.totalSeconds);
+  if (std::isinf(line.totalSeconds)) {
+    fprintf(stderr, "\r%s\033[K",
+            HeldStatus(line.frequency, secondsPlayed, kCtrlCStops).c_str());
+    fflush(stderr);
+    return;
+  }
+  fprintf(stderr, "\r%.2f Hz  %.1f s left of %.1f s  (%s)\033[K",
+          line.frequency, std::max(secondsLeft, 0.0), line.totalSeconds,
+          kCtrlCStops);
   fflush(stderr);
+}
+
+void ClearCountdown(const Countdown& countdown) {
+  if (countdown.shown) fputs("\r\033[K", stderr);
 }
 
 void EraseCountdown(Countdown& countdown) {

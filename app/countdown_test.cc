@@ -1,6 +1,7 @@
 #include "app/countdown.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "testing/process.h"
 
@@ -30,6 +31,22 @@ TEST(CountdownTest, StatusLineOnlyOnATerminal) {
   RunResult plain = RunLarkhorn(dir, {"440", "1", "card"});
   EXPECT_EQ(plain.exitStatus, 0);
   EXPECT_EQ(plain.err, "");
+
+  // A held tone counts the seconds held, until Ctrl-C ends it.
+  const std::string raw = dir.path + "/held.raw";
+  WriteAlsaConfig(dir, TestCardType() +
+                           "pcm.card { type larkhorn_test realtime true "
+                           "record \"" +
+                           raw + "\" }\n");
+  terminal.whileRunning = [&raw](pid_t pid, int) {
+    WaitForBytes(raw, 4410 * 6, pid);
+    kill(pid, SIGINT);
+  };
+  RunResult held =
+      RunLarkhorn(dir, {"--hold", "--device=card", "440"}, "", {}, terminal);
+  EXPECT_EQ(held.signal, SIGINT);
+  const std::string line = "\r440.00 Hz  held 0 s  (Ctrl-C to stop)\033[K";
+  EXPECT_EQ(held.err.compare(0, line.size(), line), 0) << held.err;
 }
 
 }  // namespace

@@ -14,6 +14,13 @@ inline constexpr char kNotANoteName[] =
 inline constexpr char kNotANumber[] = " is not a number: the ";
 inline constexpr char kNotAWholeNumber[] =
     " is not a whole number: the octave is ";
+inline constexpr char kListDevicesHint[] =
+    "larkhorn --list-devices lists the devices it can play on";
+inline constexpr char kPlughwHint[] =
+    "a card's plughw: device (as plughw:0,0) converts the tone to a format "
+    "the card takes";
+inline constexpr char kDeviceRateHint[] =
+    "the tone is made at the device's rate, so it is in tune all the same";
 
 // Prints the line on standard error, standard output flushed first so that
 // a transcript of both streams is in the order things happened.

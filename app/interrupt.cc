@@ -3,6 +3,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -27,6 +29,9 @@ bool caught[kSignalCount];
 struct sigaction previousIgnored;
 bool ignoring = false;
 
+// Told of each signal caught while a held tone sounds in the console.
+int wakeFd = -1;
+
 // Fires kStuckSeconds after the first signal of a tone.
 timer_t stuckTimer;
 volatile sig_atomic_t timerArmed = 0;
@@ -44,16 +49,30 @@ void EndNow() {
 // A second signal during the same tone ends the program at once, in case
 // playback is stuck inside the sound library and never sees the first.
 void Catch(int signal) {
-  if (caughtSignal != 0) {
+  // Compared and set at once: in the held console the player thread takes
+  // the signal (TakeToneSignal) while this runs in the console's thread.
+  int none = 0;
+  if (!__atomic_compare_exchange_n(&caughtSignal, &none, signal, false,
+                                   __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+    // Ctrl-C again before the player silenced the tone asks the same; a
+    // stuck player is still ended by the timer.
+    if (wakeFd >= 0 && signal == SIGINT && none == SIGINT) return;
     EndNow();
     return;
   }
-  caughtSignal = signal;
   if (timerMade) {
     itimerspec when{};
     when.it_value.tv_sec = kStuckSeconds;
     timerArmed = 1;
     timer_settime(stuckTimer, 0, &when, nullptr);
+  }
+  if (wakeFd >= 0) {
+    const int savedErrno = errno;
+    const uint64_t one = 1;
+    if (write(wakeFd, &one, sizeof one) < 0) {
+      // Full: the player has yet to read the earlier ones.
+    }
+    errno = savedErrno;
   }
 }
 
@@ -94,14 +113,15 @@ void HandleTimerSignal() {
   timerSignalHandled = sigaction(TimerSignal(), &action, nullptr) == 0;
 }
 
-void CatchToneSignals() {
+namespace {
+
+void CatchSignals(int flags) {
   caughtSignal = 0;
   timerArmed = 0;
   struct sigaction action {};
   action.sa_handler = Catch;
   action.sa_mask = HandlersMask();
-  // No SA_RESTART: sleeps and waits return early to see the signal.
-  action.sa_flags = 0;
+  action.sa_flags = flags;
   HandleTimerSignal();
   MakeStuckTimer();
   for (int i = 0; i < kSignalCount; ++i) {
@@ -115,10 +135,33 @@ void CatchToneSignals() {
   ignoring = sigaction(kIgnoredSignal, &ignore, &previousIgnored) == 0;
 }
 
+}  // namespace
+
+// No SA_RESTART: sleeps and waits return early to see the signal.
+void CatchToneSignals() { CatchSignals(0); }
+
+void CatchHeldToneSignals(int fd) {
+  wakeFd = fd;
+  CatchSignals(SA_RESTART);
+}
+
+int TakeToneSignal() {
+  timerArmed = 0;
+  // Read and cleared at once, so that a signal caught in between is kept.
+  return __atomic_exchange_n(&caughtSignal, 0, __ATOMIC_SEQ_CST);
+}
+
+// Typed, not sent: a second Ctrl-C before the first is taken is the same
+// request, and never ends the program.
+void NoteToneSignal(int signal) {
+  if (caughtSignal == 0) Catch(signal);
+}
+
 const volatile sig_atomic_t* ToneSignalFlag() { return &caughtSignal; }
 
 int ReleaseToneSignals() {
   timerArmed = 0;
+  wakeFd = -1;
   if (timerMade) timer_delete(stuckTimer);
   timerMade = false;
   for (int i = 0; i < kSignalCount; ++i) {

@@ -20,6 +20,19 @@ void HandleTimerSignal();
 // first: playback may be stuck inside the sound library.
 void CatchToneSignals();
 
+// As CatchToneSignals, for a tone that sounds while the console reads: a
+// read they interrupt goes on, and each one caught is also told of by a
+// write to wakeFd (an eventfd), so that a player waiting on it sees it.
+void CatchHeldToneSignals(int wakeFd);
+
+// The signal caught, or 0, forgotten so that the next can be caught: Ctrl-C
+// silences a held tone and the console goes on.
+int TakeToneSignal();
+
+// Takes signal as caught, unless one is already: for a reader that handles
+// Ctrl-C itself.
+void NoteToneSignal(int signal);
+
 // Nonzero once one of them has been caught: what playback checks.
 const volatile sig_atomic_t* ToneSignalFlag();
 

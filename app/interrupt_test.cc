@@ -68,16 +68,34 @@ TEST(InterruptTest, SignalsEndTheProgramWithTheRecordingClosed) {
         std::tuple{SIGPIPE, "", std::vector<std::string>{"440", "10", "rec"}},
         std::tuple{SIGALRM, "", std::vector<std::string>{"440", "10", "rec"}},
         std::tuple{SIGUSR1, "s rec l 10 p x\n", std::vector<std::string>{}},
-        std::tuple{SIGUSR2, "",
-                   std::vector<std::string>{"440", "10", "rec"}}}) {
+        std::tuple{SIGUSR2, "", std::vector<std::string>{"440", "10", "rec"}},
+        // Held: one-shot, and in the console with the input still open.
+        std::tuple{
+            SIGTERM, "",
+            std::vector<std::string>{"--hold", "--device", "rec", "440"}},
+        std::tuple{
+            SIGINT, "",
+            std::vector<std::string>{"--hold", "--device=rec", "--note", "A4"}},
+        std::tuple{SIGHUP, "p\n",
+                   std::vector<std::string>{"--hold", "--device", "rec"}}}) {
     TestDir dir;
     WriteCard(dir);
-    RunResult run =
-        RunLarkhorn(dir, args, input, {}, SignalMidTone(dir, signal));
+    RunExtras extras = SignalMidTone(dir, signal);
+    extras.inputOnPipe = args.size() == 3;  // the held console's
+    RunResult run = RunLarkhorn(dir, args, input, {}, extras);
     EXPECT_EQ(run.signal, signal);
     const std::string wav = ReadFile(dir.path + "/rec.wav");
     EXPECT_GT(wav.size(), 44u + 8820 * 6) << signal;
     EXPECT_TRUE(WavSizesMatch(wav)) << signal;
+    if (!args.empty() && args[0] == std::string("--hold")) {
+      // A held tone is the same tone, for as long as it sounded.
+      const std::vector<int32_t> played =
+          MonoFromStereo24(ReadFile(dir.path + "/card.raw"));
+      ASSERT_LT(played.size(), 352800u);
+      std::vector<int32_t> tone = ExpectedTone(440.0f, 44100, 352800, 25.0f);
+      tone.resize(played.size());
+      EXPECT_TRUE(played == tone) << signal;
+    }
   }
 }
 

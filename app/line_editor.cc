@@ -22,6 +22,10 @@ const int kRecalledLines = 100;
 // What the terminal sends for Ctrl-C, and what a SIGINT while reading is
 // taken for: bound to CancelLine.
 const wchar_t kCancelKey = L'\003';
+// What the reader hands libedit when the right status changes, bound to
+// RedrawLine: a C1 control no terminal sends as a key.
+const wchar_t kRedrawKey = L'\x9d';
+const wchar_t kEscape = L'\033';
 
 // What the signal handlers need: the terminal and the settings it had
 // before libedit took it, and the actions the signals had before reading.
@@ -61,6 +65,17 @@ void EndReading(int signal) {
 }
 
 void Interrupt(int) { interrupted = 1; }
+
+// Told of each Ctrl-C, besides the line being dropped.
+void (*interruptHook)(int) = nullptr;
+// Whether the terminal is the editor's now.
+bool editing = false;
+// What the right of the line shows, and the text last shown there.
+long (*rightStatus)(std::string*) = nullptr;
+std::string rightText;
+// The last character handed to libedit: after an Escape, the rest of a key
+// sequence or a Meta key is awaited, and a redraw would break it.
+wchar_t lastHanded = 0;
 void Continue(int) { continued = 1; }
 void Resize(int) { resized = 1; }
 
@@ -157,13 +172,19 @@ bool DecodeTyped(char* bytes, size_t* count, wchar_t* character) {
 // Reads one character for libedit as its own reader would, but waits with
 // the reading signals let in, and does what they ask for here, outside
 // their handlers: tells libedit the terminal's new width, redraws the line
-// after a suspension, or cancels it for Ctrl-C.
-int ReadTypedCharacter(EditLine* editLine, wchar_t* character) {
+// after a suspension, or cancels it for Ctrl-C. While there is a right
+// status it waits no longer than until that changes, and then has libedit
+// redraw the line as for a key, in place.
+int ReadCharacter(EditLine* editLine, wchar_t* character) {
   char bytes[MB_LEN_MAX];
   size_t count = 0;
   for (;;) {
     pollfd typed = {terminalFd, POLLIN, 0};
-    const int ready = ppoll(&typed, 1, nullptr, &waitingMask);
+    std::string status;
+    const long changesIn = rightStatus ? rightStatus(&status) : -1;
+    const timespec wait = {changesIn / 1000, changesIn % 1000 * 1000000};
+    const int ready =
+        ppoll(&typed, 1, changesIn >= 0 ? &wait : nullptr, &waitingMask);
     if (resized) {
       resized = 0;
       el_resize(editLine);
@@ -179,6 +200,11 @@ int ReadTypedCharacter(EditLine* editLine, wchar_t* character) {
     }
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) return -1;
+    if (ready == 0) {
+      if (count != 0 || lastHanded == kEscape) continue;
+      *character = kRedrawKey;
+      return 1;
+    }
     const ssize_t got = read(terminalFd, bytes + count, 1);
     if (got <= 0) return got == 0 ? 0 : -1;
     ++count;
@@ -186,7 +212,20 @@ int ReadTypedCharacter(EditLine* editLine, wchar_t* character) {
   }
 }
 
+// ReadCharacter, remembering what it handed libedit.
+int ReadTypedCharacter(EditLine* editLine, wchar_t* character) {
+  const int got = ReadCharacter(editLine, character);
+  if (got == 1) lastHanded = *character;
+  return got;
+}
+
 const char* NoPrompt(EditLine*) { return ""; }
+
+const char* RightPrompt(EditLine*) {
+  rightText.clear();
+  if (rightStatus) rightStatus(&rightText);
+  return rightText.c_str();
+}
 
 // Ctrl-D: the end of input at an empty line, as at a plain terminal, which
 // echoes nothing for it (libedit's own binding writes "^D"); elsewhere it
@@ -200,6 +239,9 @@ unsigned char EndOrDelete(EditLine* editLine, int) {
   return CC_REFRESH;
 }
 
+// The right status changed: the line drawn again, only what differs.
+unsigned char RedrawLine(EditLine*, int) { return CC_REFRESH; }
+
 // Ctrl-C: as in a shell, the line typed so far is shown ending in ^C and
 // dropped, and a new one is read.
 unsigned char CancelLine(EditLine* editLine, int) {
@@ -208,6 +250,7 @@ unsigned char CancelLine(EditLine* editLine, int) {
   el_insertstr(editLine, "^C");
   el_wpush(editLine, L"\n");
   cancelled = true;
+  if (interruptHook) interruptHook(SIGINT);
   return CC_REFRESH;
 }
 
@@ -222,6 +265,7 @@ LineEditor* OpenLineEditor(FILE* in, FILE* out) {
   EditLine* editLine = el_init("larkhorn", in, out, stderr);
   if (editLine == nullptr) return nullptr;
   terminalFd = fd;
+  editing = true;
   LineEditor* editor = new LineEditor;
   editor->editLine = editLine;
   editor->history = history_init();
@@ -230,6 +274,7 @@ LineEditor* OpenLineEditor(FILE* in, FILE* out) {
   history(editor->history, &event, H_SETUNIQUE, 1);
   el_set(editLine, EL_HIST, history, editor->history);
   el_set(editLine, EL_PROMPT, NoPrompt);
+  el_set(editLine, EL_RPROMPT, RightPrompt);
   el_set(editLine, EL_EDITOR, "emacs");
   el_set(editLine, EL_SIGNAL, 0);
   el_set(editLine, EL_GETCFN, ReadTypedCharacter);
@@ -237,11 +282,27 @@ LineEditor* OpenLineEditor(FILE* in, FILE* out) {
   el_wset(editLine, EL_ADDFN, L"larkhorn-end-or-delete",
           L"End of input at an empty line, else delete a character",
           EndOrDelete);
-  el_set(editLine, EL_BIND, "^D", "larkhorn-end-or-delete", nullptr);
   el_wset(editLine, EL_ADDFN, L"larkhorn-cancel-line",
           L"Drop the line typed so far and read a new one", CancelLine);
-  el_set(editLine, EL_BIND, "^C", "larkhorn-cancel-line", nullptr);
+  el_wset(editLine, EL_ADDFN, L"larkhorn-redraw",
+          L"Draw the line again for a new status at its right", RedrawLine);
   el_source(editLine, nullptr);  // the user's ~/.editrc, if any
+  // The program's keys after it, in both of vi's maps too (an .editrc may
+  // switch to vi, which binds its own keys), so that Ctrl-C, Ctrl-D and
+  // the redraw do what the program says they do.
+  const wchar_t redraw[] = {kRedrawKey, 0};
+  for (const wchar_t* map : {L"", L"-a"}) {
+    const wchar_t* const keys[][2] = {{L"^D", L"larkhorn-end-or-delete"},
+                                      {L"^C", L"larkhorn-cancel-line"},
+                                      {redraw, L"larkhorn-redraw"}};
+    for (const auto& key : keys) {
+      if (*map) {
+        el_wset(editLine, EL_BIND, map, key[0], key[1], nullptr);
+      } else {
+        el_wset(editLine, EL_BIND, key[0], key[1], nullptr);
+      }
+    }
+  }
   return editor;
 }
 
@@ -268,8 +329,17 @@ bool ReadEditedLine(LineEditor* editor, std::string* line) {
   return true;
 }
 
+void SetInterruptHook(void (*hook)(int signal)) { interruptHook = hook; }
+
+void SetRightStatus(long (*status)(std::string* text)) { rightStatus = status; }
+
+void GiveTerminalBack() {
+  if (editing) tcsetattr(terminalFd, TCSANOW, &terminalSettings);
+}
+
 void CloseLineEditor(LineEditor* editor) {
   if (editor == nullptr) return;
+  editing = false;
   el_end(editor->editLine);
   history_end(editor->history);
   delete editor;

@@ -19,6 +19,19 @@ LineEditor* OpenLineEditor(FILE* in, FILE* out);
 // terminal back its settings first; Ctrl-Z suspends with them too.
 bool ReadEditedLine(LineEditor* editor, std::string* line);
 
+// Has each Ctrl-C while reading also call hook(SIGINT) as the line is
+// dropped; nullptr for none.
+void SetInterruptHook(void (*hook)(int signal));
+
+// Has the right of the line being typed show what status leaves in text
+// ("" for nothing); status returns the milliseconds until that changes, or
+// -1 for never, and the line is redrawn then. nullptr for nothing.
+void SetRightStatus(long (*status)(std::string* text));
+
+// Gives the terminal the settings it had before the editor took it, when
+// one is open: for a program about to end from another thread.
+void GiveTerminalBack();
+
 // Gives the terminal back its settings and frees the editor; nullptr is
 // allowed.
 void CloseLineEditor(LineEditor* editor);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <string>
 
 #include "testing/process.h"
@@ -74,62 +75,66 @@ TEST(LineEditorTest, NonAsciiDeviceNameTypedAtATerminal) {
 // At the prompt, after a tone: the stuck-device timer's signal is nothing,
 // Ctrl-C drops the line typed so far and the console goes on, and a signal
 // that ends the program leaves the terminal in line-at-a-time mode with
-// echo again.
+// echo again; the same with an ~/.editrc that switches to vi's keys.
 TEST(LineEditorTest, SignalsAtThePrompt) {
-  TestDir dir;
-  const std::string recording = dir.path + "/tone.raw";
-  WriteAlsaConfig(dir, RecordingDefault(recording));
-  bool atPrompt = false, wentOn = false, restored = false;
-  termios settings{};
-  std::string shown;
-  RunExtras terminal;
-  terminal.consoleOnTerminal = true;
-  terminal.whileRunning = [&](pid_t pid, int console) {
-    // The terminal stays open here after the program has ended.
-    const std::string input = "/proc/" + std::to_string(pid) + "/fd/0";
-    int fd = -1;
-    auto opened = [&] {
-      if (fd < 0) fd = open(input.c_str(), O_RDWR | O_NOCTTY);
-      // Until the child has exec'd its input is still a file.
-      if (fd >= 0 && !isatty(fd)) fd = (close(fd), -1);
-      return fd >= 0;
+  for (const char* editrc : {"", "bind -v\n"}) {
+    SCOPED_TRACE(editrc);
+    TestDir dir;
+    std::ofstream(dir.path + "/.editrc") << editrc;
+    const std::string recording = dir.path + "/tone.raw";
+    WriteAlsaConfig(dir, RecordingDefault(recording));
+    bool atPrompt = false, wentOn = false, restored = false;
+    termios settings{};
+    std::string shown;
+    RunExtras terminal;
+    terminal.consoleOnTerminal = true;
+    terminal.whileRunning = [&](pid_t pid, int console) {
+      // The terminal stays open here after the program has ended.
+      const std::string input = "/proc/" + std::to_string(pid) + "/fd/0";
+      int fd = -1;
+      auto opened = [&] {
+        if (fd < 0) fd = open(input.c_str(), O_RDWR | O_NOCTTY);
+        // Until the child has exec'd its input is still a file.
+        if (fd >= 0 && !isatty(fd)) fd = (close(fd), -1);
+        return fd >= 0;
+      };
+      auto canonical = [&](bool wanted) {
+        return tcgetattr(fd, &settings) == 0 &&
+               bool(settings.c_lflag & ICANON) == wanted;
+      };
+      auto shows = [&](const std::string& text) {
+        return WaitFor([&] {
+          char buffer[4096];
+          pollfd ready = {console, POLLIN, 0};
+          while (poll(&ready, 1, 0) > 0) {
+            const ssize_t got = read(console, buffer, sizeof buffer);
+            if (got <= 0) break;
+            shown.append(buffer, size_t(got));
+          }
+          return shown.find(text) != std::string::npos;
+        });
+      };
+      auto type = [&](const std::string& text) {
+        return write(console, text.data(), text.size()) == ssize_t(text.size());
+      };
+      // Editing again once the tone has been written.
+      WaitForBytes(recording, 44100 * 6, pid);
+      atPrompt = WaitFor(opened) && WaitFor([&] { return canonical(false); });
+      kill(pid, SIGRTMIN);
+      wentOn = atPrompt && type("abc") && shows("abc") && type("\003") &&
+               shows("abc^C") && type("l 2\r") && shows("from 2.0 seconds");
+      kill(pid, SIGUSR1);
+      restored = atPrompt && WaitFor([&] { return canonical(true); });
+      if (fd >= 0) close(fd);
     };
-    auto canonical = [&](bool wanted) {
-      return tcgetattr(fd, &settings) == 0 &&
-             bool(settings.c_lflag & ICANON) == wanted;
-    };
-    auto shows = [&](const std::string& text) {
-      return WaitFor([&] {
-        char buffer[4096];
-        pollfd ready = {console, POLLIN, 0};
-        while (poll(&ready, 1, 0) > 0) {
-          const ssize_t got = read(console, buffer, sizeof buffer);
-          if (got <= 0) break;
-          shown.append(buffer, size_t(got));
-        }
-        return shown.find(text) != std::string::npos;
-      });
-    };
-    auto type = [&](const std::string& text) {
-      return write(console, text.data(), text.size()) == ssize_t(text.size());
-    };
-    // Editing again once the tone has been written.
-    WaitForBytes(recording, 44100 * 6, pid);
-    atPrompt = WaitFor(opened) && WaitFor([&] { return canonical(false); });
-    kill(pid, SIGRTMIN);
-    wentOn = atPrompt && type("abc") && shows("abc") && type("\003") &&
-             shows("abc^C") && type("l 2\r") && shows("from 2.0 seconds");
-    kill(pid, SIGUSR1);
-    restored = atPrompt && WaitFor([&] { return canonical(true); });
-    if (fd >= 0) close(fd);
-  };
-  RunResult run = RunLarkhorn(dir, {}, "l 1 p\r", {"TERM=vt100"}, terminal);
-  EXPECT_TRUE(atPrompt) << "never edited a line after the tone";
-  EXPECT_TRUE(wentOn) << shown;
-  EXPECT_EQ(run.err, "");  // 'abc' was never read
-  EXPECT_EQ(run.signal, SIGUSR1);
-  EXPECT_TRUE(restored);
-  EXPECT_TRUE(settings.c_lflag & ECHO);
+    RunResult run = RunLarkhorn(dir, {}, "l 1 p\r", {"TERM=vt100"}, terminal);
+    EXPECT_TRUE(atPrompt) << "never edited a line after the tone";
+    EXPECT_TRUE(wentOn) << shown;
+    EXPECT_EQ(run.err, "");  // 'abc' was never read
+    EXPECT_EQ(run.signal, SIGUSR1);
+    EXPECT_TRUE(restored);
+    EXPECT_TRUE(settings.c_lflag & ECHO);
+  }
 }
 
 }  // namespace

@@ -50,6 +50,8 @@ int Run(int argc, char** argv) {
   if (settings.listen) return Listen(settings);
   if (settings.oneShot) return PlayTone(settings) ? 0 : 1;
   RunConsole(settings, stdin, PlayTone);
+  // x or the end of input silences a tone held on.
+  EndHeldTone();
   return 0;
 }
 

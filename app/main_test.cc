@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "app/hint.h"
@@ -141,6 +142,11 @@ TEST(TuningOptionTest, BadOptionsPlayNothingAndExitTwo) {
       {{"--transpose", "2.0"}, "not a whole number of semitones"},
       {{"--quiet", "440"}, "unrecognised option '--quiet'"},
       {{"--"}, "unrecognised option '--'"},
+      {{"--hold", "440", "1"}, "a held tone has no length, '1'"},
+      {{"--hold", "--note", "E2", "1"}, "has no length"},
+      {{"--device", "null", "440", "1", "null"}, "named twice"},
+      {{"--device=null", "--listen", "1", "null"}, "named twice"},
+      {{"--device="}, "--device '' is not a device name"},
   };
   for (const auto& [args, what] : bad) {
     RunResult run = RunLarkhorn(dir, args, "x\n");
@@ -210,6 +216,41 @@ TEST(OneShotTest, InfiniteFrequencyPlaysHalfTheRate) {
   EXPECT_EQ(run.out, "Frequency = -inf Hz\n");
   EXPECT_EQ(MonoFromStereo24(ReadFile(recording)),
             ExpectedTone(22050.0f, 44100, 44100, 25.0f));
+}
+
+// Whether a frequency plays as given is said at the rate the device
+// settled on, after standard output's lines: 23000 Hz plays on a 48 kHz
+// card, and 44100.1 Hz at 44100 Hz as 22050 Hz.
+TEST(OneShotTest, HalfRateHintAtTheDevicesRate) {
+  TestDir dir;
+  WriteAlsaConfig(dir, TestCardType() +
+                           "pcm.card { type larkhorn_test rates [ 48000 ] }\n" +
+                           RecordingDefault(dir.path + "/default.raw"));
+  RunExtras together;
+  together.stderrInOut = true;
+  RunResult run = RunLarkhorn(dir, {"23000", "1", "card"}, "", {}, together);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out.find("half the sample rate"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.substr(run.out.size() - strlen(kDeviceRateHint) - 1),
+            std::string(kDeviceRateHint) + "\n");
+  run = RunLarkhorn(dir, {"44100.1", "1"}, "", {}, together);
+  EXPECT_EQ(run.out.rfind("Frequency = 44100.10 Hz\n44100.10 Hz is above half "
+                          "the sample rate: it plays as 22050.00 Hz",
+                          0),
+            0u)
+      << run.out;
+  run = RunLarkhorn(dir, {"--with", "A4", "19845", "1"});
+  EXPECT_NE(run.err.find("it is silent"), std::string::npos) << run.err;
+  run = RunLarkhorn(dir, {"--timbre", "warm", "19844", "1"});
+  EXPECT_EQ(run.err.find("it is silent"), std::string::npos) << run.err;
+  // The console's typed frequency too, held or not.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{}, {"--hold"}}) {
+    run = RunLarkhorn(dir, args, "s card l 1 z 23000 x");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err.find("half the sample rate"), std::string::npos)
+        << run.err;
+  }
 }
 
 // With a standard descriptor closed, what ALSA opens must not take its

@@ -25,6 +25,8 @@ const char kCentsOption[] = "--cents";
 const char kTransposeOption[] = "--transpose";
 const char kListenOption[] = "--listen";
 const char kListCaptureDevicesOption[] = "--list-capture-devices";
+const char kHoldOption[] = "--hold";
+const char kDeviceOption[] = "--device";
 
 // Every standard from baroque to the highest orchestral pitch, with room.
 const double kLowestConcertPitch = 380;
@@ -145,6 +147,39 @@ bool ApplyNote(const std::string& value, ToneSettings& settings,
 
 bool ApplyListen(const std::string&, ToneSettings& settings, CommandLine&) {
   settings.listen = true;
+  return true;
+}
+
+bool ApplyHold(const std::string&, ToneSettings& settings, CommandLine&) {
+  settings.hold = true;
+  return true;
+}
+
+bool ApplyDevice(const std::string& value, ToneSettings& settings,
+                 CommandLine& line) {
+  if (value.empty()) return false;
+  settings.deviceName = value;
+  line.deviceGiven = true;
+  return true;
+}
+
+// A tone's arguments, its frequency (or nullptr for a note) first, when
+// an option names the device or holds the tone: no argument may then name
+// the device, nor give a held tone a length.
+bool CheckArguments(const std::vector<const char*>& args,
+                    const ToneSettings& settings, const CommandLine& line,
+                    const char* shape, std::string* err) {
+  const size_t deviceAt = 2;
+  if (settings.hold && args.size() > 1) {
+    *err = std::string("a held tone has no length, ") + Printable(args[1]) +
+           ": with " + kHoldOption + " the arguments are " + shape;
+    return false;
+  }
+  if (line.deviceGiven && args.size() > deviceAt) {
+    *err = "the device is named twice, by " + std::string(kDeviceOption) +
+           " and by " + Printable(args[deviceAt]);
+    return false;
+  }
   return true;
 }
 
@@ -471,6 +506,15 @@ const std::vector<Option>& Options() {
            std::string(kListCaptureDevicesOption) +
            " lists the devices to listen on",
        "", ApplyListen},
+      {kHoldOption, nullptr, false,
+       "play each tone until it is stopped (Ctrl-C), instead of\n"
+       "for a length; in the menu the next play command switches\n"
+       "to its tone at once, and Ctrl-C silences it",
+       "", ApplyHold},
+      {kDeviceOption, "NAME", false,
+       "the soundcard device to play on or listen to, as the\n"
+       "device argument names it (default default)",
+       "a device name", ApplyDevice},
   };
   return options;
 }
@@ -529,6 +573,12 @@ bool ParseCommandLine(int argc, const char* const* argv, ToneSettings& settings,
   std::vector<const char*> args(argv + first, argv + argc);
   if (settings.listen) {
     settings.listenToNote = line.noteGiven;
+    // [seconds [device]], as a tone's [length [device]] without frequency.
+    if (line.deviceGiven && args.size() > 1) {
+      *err = "the device is named twice, by " + std::string(kDeviceOption) +
+             " and by " + Printable(args[1]);
+      return false;
+    }
     return ParseListenArguments(args, settings, err);
   }
   if (line.noteGiven) {
@@ -544,10 +594,11 @@ bool ParseCommandLine(int argc, const char* const* argv, ToneSettings& settings,
     char* end = nullptr;
     settings.frequency = ToSingle(strtod(args[0], &end));
     settings.oneShot = true;
+    // Whether it plays as given is said once the device's rate is known.
     if (end == args[0]) hints->push_back(NotAFrequency(args[0]));
-    const std::string pitchHint = PitchHint(settings);
-    if (!pitchHint.empty()) hints->push_back(pitchHint);
   }
+  const char* shape = line.noteGiven ? "none after the note" : "[frequency]";
+  if (!CheckArguments(args, settings, line, shape, err)) return false;
   if (args.size() >= 2) {
     const float seconds = ToSingle(strtod(args[1], nullptr));
     settings.lengthSeconds = ClampLength(seconds);

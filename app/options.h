@@ -11,7 +11,8 @@
 
 // What the options say about the rest of the command line.
 struct CommandLine {
-  bool noteGiven = false;  // a note takes the frequency's place
+  bool noteGiven = false;    // a note takes the frequency's place
+  bool deviceGiven = false;  // no argument may name another
 };
 
 // An option that sets something before the arguments, as --name value or

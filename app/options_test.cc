@@ -24,6 +24,19 @@ ToneSettings Parse(std::vector<const char*> args,
   return settings;
 }
 
+// --device names the device as the last argument does, for a tone, a held
+// tone, the console and listening; --hold alone is the console's.
+TEST(ParseCommandLineTest, HoldAndDevice) {
+  ToneSettings held = Parse({"--hold", "--device", "hw:1", "-440"});
+  EXPECT_TRUE(held.hold && held.oneShot);
+  EXPECT_EQ(held.deviceName, "hw:1");
+  EXPECT_EQ(held.frequency, -440.0f);
+  EXPECT_EQ(Parse({"--device=hw:2", "--note", "E2", "3"}).deviceName, "hw:2");
+  EXPECT_EQ(Parse({"--device", "hw:3", "--listen", "2"}).deviceName, "hw:3");
+  const ToneSettings console = Parse({"--hold"});
+  EXPECT_TRUE(console.hold && !console.oneShot);
+}
+
 TEST(ParseCommandLineTest, ArgumentsFromTheLeft) {
   ToneSettings none = Parse({});
   EXPECT_FALSE(none.oneShot);
@@ -179,11 +192,8 @@ TEST(ParseCommandLineTest, HintsForSurprisingArguments) {
   for (const auto& [arg, meant] : notes) {
     EXPECT_EQ(hints({arg}), Printable(arg) + kNotAFrequency + meant + "\n");
   }
-  EXPECT_NE(hints({"44100.1"}).find("it plays as 22050.00 Hz"),
-            std::string::npos);
-  EXPECT_EQ(hints({"--timbre", "warm", "19844"}), "");
-  EXPECT_NE(hints({"--with", "A4", "19845"}).find("it is silent"),
-            std::string::npos);
+  // Whether a frequency plays as given waits for the device's rate.
+  EXPECT_EQ(hints({"44100.1"}) + hints({"--with", "A4", "19845"}), "");
   EXPECT_EQ(hints({"440", "500"}),
             "'500'" + std::string(kNotALength) +
                 "1 to 120 seconds: the tone lasts 120 s\n");

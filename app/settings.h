@@ -32,6 +32,9 @@ struct ToneSettings {
   PitchMode pitchMode = PitchMode::Note;
   BannerState banner = BannerState::Title;
   bool oneShot = false;
+  // --hold: each tone sounds until it is stopped, or in the console until
+  // the next play command switches to another.
+  bool hold = false;
   std::string command;
   Tuning tuning;
   const Timbre* timbre = &Timbres().front();

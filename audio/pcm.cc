@@ -1,12 +1,11 @@
 #include "audio/pcm.h"
 
 #include <alsa/asoundlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+#include <climits>
+#include <cmath>
 #include <ctime>
 #include <new>
 #include <vector>
@@ -38,16 +37,6 @@ const int kWaitBuffers = 2;
 
 const int kPeriodFrames = 1024;
 const int kBufferFrames = 2048;
-
-// A status line may stand on the terminal; what follows starts afresh.
-void ClearStatusLine() {
-  if (isatty(STDERR_FILENO) == 1) fputs("\r\033[K", stderr);
-}
-
-[[noreturn]] void FailSetUp(int err) {
-  fprintf(stderr, "unable to set hw parameters: %s\n", snd_strerror(err));
-  exit(1);
-}
 
 double MonotonicSeconds() {
   timespec ts;
@@ -117,13 +106,25 @@ long GiveUpError(const StallClock& clock) {
   return clock.waited > kStallSeconds ? -EIO : 0;
 }
 
-// Brings the stream back after an underrun (printing "RX") or a suspend by
-// preparing it again; returns the error it cannot be brought back from, or
-// 0.
-long Recover(snd_pcm_t* pcm, long error) {
+bool Stopped(const PlayControl& control) {
+  return control.stopped && control.stopped(control.context);
+}
+
+void Report(const PlayControl& control, double secondsPlayed,
+            double secondsLeft) {
+  if (control.progress) {
+    control.progress(secondsPlayed, secondsLeft, control.context);
+  }
+}
+
+// Brings the stream back after an underrun (counted, and told of) or a
+// suspend by preparing it again; returns the error it cannot be brought
+// back from, or 0.
+long Recover(snd_pcm_t* pcm, long error, const PlayControl& control,
+             int* underruns) {
   if (error == -EPIPE) {
-    ClearStatusLine();
-    printf("RX\n");
+    if (underruns) ++*underruns;
+    if (control.underrun) control.underrun(control.context);
   } else if (error != -ESTRPIPE) {
     return error;
   }
@@ -169,9 +170,9 @@ long FramesToWrite(long room, long remaining, long period, long sincePrepare) {
 
 // Writes frames [position, position + frames) and returns what the device
 // took, or a negative error code.
-long WriteFrames(const PcmDevice& device, const uint8_t* packed,
-                 int32_t position, long frames) {
-  const uint8_t* first = packed + kBytesPerSample * size_t(position);
+long WriteFrames(const PcmDevice& device, const FrameSource& source,
+                 int64_t position, long frames) {
+  const uint8_t* first = source.read(position, frames, source.context);
   if (!device.interleaved) {
     // Every channel reads the same mono signal.
     void** pointers = device.channelPointers.get();
@@ -189,33 +190,29 @@ long WriteFrames(const PcmDevice& device, const uint8_t* packed,
   return snd_pcm_writei(device.pcm, device.interleavedFrames.get(), frames);
 }
 
-bool Stopped(const PlayControl& control) {
-  return control.stop && *control.stop;
-}
-
-void Report(const PlayControl& control, double secondsLeft) {
-  if (control.progress) control.progress(secondsLeft, control.context);
-}
-
-// Writes the n frames as the device makes room. Returns 0 once all are
-// written or a stop is seen, else the error to give up with.
-long WriteTone(const PcmDevice& device, int32_t n, const uint8_t* packed,
-               const PlayControl& control) {
+// Writes the source's frames as the device makes room. Returns 0 once all
+// are written or a stop is seen, else the error to give up with.
+long WriteTone(const PcmDevice& device, const FrameSource& source,
+               const PlayControl& control, int* underruns) {
   snd_pcm_t* pcm = device.pcm;
   const long period = long(device.periodFrames);
-  int32_t position = 0;
+  const int64_t n = source.frames;
+  const double rate = std::max<uint32_t>(device.rate, 1);
+  int64_t position = 0;
   long sincePrepare = 0;  // frames written since the stream was prepared
   StallClock clock;
   while (position < n && !Stopped(control)) {
     StartTurn(clock);
-    const long remaining = n - position;
+    const long remaining = long(std::min<int64_t>(n - position, LONG_MAX));
     long error = 0;
     const snd_pcm_sframes_t room = snd_pcm_avail(pcm);
     if (room < 0) {
       error = room;
     } else {
       const long queued = std::max(long(device.bufferFrames) - room, 0L);
-      Report(control, double(remaining + queued) / device.rate);
+      Report(control, double(std::max<int64_t>(position - queued, 0)) / rate,
+             n == kPlayUntilStopped ? INFINITY
+                                    : double(remaining + queued) / rate);
       // After an underrun room may count more than the buffer holds.
       const long frames =
           FramesToWrite(std::min(long(room), long(device.bufferFrames)),
@@ -223,9 +220,9 @@ long WriteTone(const PcmDevice& device, int32_t n, const uint8_t* packed,
       if (frames == 0) {
         error = WaitForRoom(device);
       } else {
-        const long taken = WriteFrames(device, packed, position, frames);
+        const long taken = WriteFrames(device, source, position, frames);
         if (taken > 0) {
-          position += static_cast<int32_t>(taken);
+          position += taken;
           sincePrepare += taken;
           FramesTaken(clock);
           continue;
@@ -234,7 +231,7 @@ long WriteTone(const PcmDevice& device, int32_t n, const uint8_t* packed,
       }
     }
     if (error < 0 && error != -EAGAIN && error != -EINTR) {
-      const long lost = Recover(pcm, error);
+      const long lost = Recover(pcm, error, control, underruns);
       if (lost < 0) return lost;
       sincePrepare = 0;
       Failed(clock, error);
@@ -251,7 +248,8 @@ long WriteTone(const PcmDevice& device, int32_t n, const uint8_t* packed,
 // close. snd_pcm_drain is not used: some plugins' drains never return once
 // their stream has run dry, whatever the blocking mode. Returns 0 when done
 // or stopped, else the error that lost the last frames.
-long WaitPlayedOut(const PcmDevice& device, const PlayControl& control) {
+long WaitPlayedOut(const PcmDevice& device, int64_t frames,
+                   const PlayControl& control) {
   snd_pcm_t* pcm = device.pcm;
   const double rate = std::max<uint32_t>(device.rate, 1);
   StallClock clock;
@@ -268,25 +266,17 @@ long WaitPlayedOut(const PcmDevice& device, const PlayControl& control) {
     if (rc < 0) return rc;
     if (delay <= 0) return 0;
     if (limit < 0) limit = delay / rate + kPlayOutMarginSeconds;
-    Report(control, delay / rate);
+    Report(control, double(std::max<int64_t>(frames - delay, 0)) / rate,
+           delay / rate);
     Pause(std::min(kPlayOutPollSeconds, delay / rate));
     if (EndTurn(clock) > limit) return 0;
   }
 }
 
-}  // namespace
-
-PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
-                  int32_t channels) {
-  PcmDevice device;
-  int rc =
-      snd_pcm_open(&device.pcm, deviceName.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
-  if (rc < 0) {
-    fprintf(stderr, "unable to open pcm device: %s\n", snd_strerror(rc));
-    exit(1);
-  }
+// Configures an opened device; false with *err at the step that failed.
+bool ConfigurePcm(PcmDevice& device, uint32_t sampleRate, int32_t channels,
+                  PcmError* err) {
   snd_pcm_t* pcm = device.pcm;
-
   std::vector<unsigned char> block(snd_pcm_hw_params_sizeof(), 0);
   snd_pcm_hw_params_t* params =
       reinterpret_cast<snd_pcm_hw_params_t*>(block.data());
@@ -301,19 +291,20 @@ PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
                                                SND_PCM_ACCESS_RW_INTERLEAVED);
     device.interleaved = true;
   }
-  rc = snd_pcm_hw_params_set_format(pcm, params, SND_PCM_FORMAT_S24_3LE);
+  int rc = snd_pcm_hw_params_set_format(pcm, params, SND_PCM_FORMAT_S24_3LE);
   if (rc < 0) {
-    fprintf(stderr, "Unable to set playback format: %s\n", snd_strerror(rc));
-    printf("Try a different soundcard device name.\n");
-    exit(1);
+    *err = {PcmStep::Format, rc};
+    return false;
   }
-  if (accessError < 0) FailSetUp(accessError);
+  if (accessError < 0) {
+    *err = {PcmStep::Parameters, accessError};
+    return false;
+  }
   // A device with a fixed channel count gets the same signal on each.
   unsigned int channelCount = static_cast<unsigned int>(std::max(channels, 1));
   if (snd_pcm_hw_params_set_channels(pcm, params, channelCount) < 0) {
     snd_pcm_hw_params_set_channels_near(pcm, params, &channelCount);
   }
-  const uint32_t requestedRate = sampleRate;
   unsigned int rate = sampleRate;
   snd_pcm_uframes_t periodFrames = kPeriodFrames;
   snd_pcm_uframes_t bufferFrames = kBufferFrames;
@@ -321,7 +312,10 @@ PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
   snd_pcm_hw_params_set_period_size_near(pcm, params, &periodFrames, nullptr);
   snd_pcm_hw_params_set_buffer_size_near(pcm, params, &bufferFrames);
   rc = snd_pcm_hw_params(pcm, params);
-  if (rc < 0) FailSetUp(rc);
+  if (rc < 0) {
+    *err = {PcmStep::Parameters, rc};
+    return false;
+  }
 
   // What was installed, not what was asked for.
   snd_pcm_hw_params_get_channels(params, &channelCount);
@@ -333,15 +327,31 @@ PcmDevice OpenPcm(const std::string& deviceName, uint32_t& sampleRate,
   device.periodFrames = std::max<snd_pcm_uframes_t>(periodFrames, 1);
   device.bufferFrames = std::max<snd_pcm_uframes_t>(bufferFrames, 1);
   FillSilenceBehindPlayed(pcm);
-  sampleRate = rate;
-  if (rate != requestedRate) {
-    printf(
-        "Warning Soundcard Did Not Return Requested Samplerate...this "
-        "will affect tuning\n");
-    printf("Samplerate = %i\n", static_cast<int>(rate));
+  return true;
+}
+
+const uint8_t* ReadWhole(int64_t position, long, void* context) {
+  return static_cast<const uint8_t*>(context) +
+         kBytesPerSample * size_t(position);
+}
+
+}  // namespace
+
+bool OpenPcm(const std::string& deviceName, uint32_t sampleRate,
+             int32_t channels, PcmDevice* device, PcmError* err) {
+  *device = PcmDevice();
+  const int rc = snd_pcm_open(&device->pcm, deviceName.c_str(),
+                              SND_PCM_STREAM_PLAYBACK, 0);
+  if (rc < 0) {
+    device->pcm = nullptr;
+    *err = {PcmStep::Open, rc};
+    return false;
   }
-  fflush(stdout);
-  return device;
+  if (!ConfigurePcm(*device, sampleRate, channels, err)) {
+    ClosePcm(*device);
+    return false;
+  }
+  return true;
 }
 
 bool AllocateWriteBuffers(PcmDevice& device) {
@@ -356,19 +366,35 @@ bool AllocateWriteBuffers(PcmDevice& device) {
   return device.channelPointers != nullptr;
 }
 
-int PLAY(PcmDevice& device, int32_t n, const uint8_t* packed,
-         const PlayControl& control) {
-  long error = WriteTone(device, n, packed, control);
-  fflush(stdout);
-  if (error == 0 && !Stopped(control) && n > 0) {
-    error = WaitPlayedOut(device, control);
+FrameSource WholeTone(const uint8_t* packed, int64_t n) {
+  FrameSource source;
+  source.frames = n;
+  source.read = ReadWhole;
+  source.context = const_cast<uint8_t*>(packed);
+  return source;
+}
+
+bool PLAY(PcmDevice& device, const FrameSource& source,
+          const PlayControl& control, int* underruns, PcmError* err) {
+  long error = WriteTone(device, source, control, underruns);
+  if (error == 0 && !Stopped(control) && source.frames > 0) {
+    error = WaitPlayedOut(device, source.frames, control);
   }
   // What is still queued of a stopped tone is not played.
   if (error < 0 || Stopped(control)) snd_pcm_drop(device.pcm);
-  return static_cast<int>(error);
+  if (error < 0) *err = {PcmStep::Write, static_cast<int>(error)};
+  return error == 0;
 }
 
-const char* PcmErrorText(int error) { return snd_strerror(error); }
+bool PreparePcm(PcmDevice& device, PcmError* err) {
+  const int rc = snd_pcm_prepare(device.pcm);
+  if (rc < 0) *err = {PcmStep::Write, rc};
+  return rc == 0;
+}
+
+const char* PcmErrorText(const PcmError& error) {
+  return snd_strerror(error.code);
+}
 
 void ClosePcm(PcmDevice& device) {
   if (device.pcm) snd_pcm_close(device.pcm);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/hint.h"
 #include "testing/pitch_estimate.h"
 #include "testing/process.h"
 
@@ -28,12 +29,15 @@ TEST(PlayTest, WritesEveryFrameToBothChannels) {
     const std::string recording =
         dir.path + "/t" + std::to_string(frames) + ".raw";
     std::vector<uint8_t> packed = Ramp(frames);
-    uint32_t rate = 44100;
-    PcmDevice device = OpenPcm("file:'" + recording + "',raw", rate, 2);
+    PcmDevice device;
+    PcmError err;
+    ASSERT_TRUE(
+        OpenPcm("file:'" + recording + "',raw", 44100, 2, &device, &err));
     ASSERT_TRUE(AllocateWriteBuffers(device));
-    EXPECT_EQ(PLAY(device, frames, packed.data()), 0);
+    EXPECT_TRUE(
+        PLAY(device, WholeTone(packed.data(), frames), {}, nullptr, &err));
     ClosePcm(device);
-    EXPECT_EQ(rate, 44100u);
+    EXPECT_EQ(device.rate, 44100u);
 
     std::string expected;
     for (int32_t i = 0; i < frames; ++i) {
@@ -43,6 +47,65 @@ TEST(PlayTest, WritesEveryFrameToBothChannels) {
     }
     EXPECT_EQ(ReadFile(recording), expected) << frames << " frames";
   }
+}
+
+// A source is asked for its frames in order, at most a buffer's worth at a
+// time, and a stop is seen between writes; the library itself prints
+// nothing, and says which step of opening failed.
+struct Counter {
+  std::vector<uint8_t> frames;
+  int64_t asked = 0;
+  long most = 0;
+  bool stop = false;
+};
+
+const uint8_t* CountedFrames(int64_t position, long count, void* context) {
+  Counter& counter = *static_cast<Counter*>(context);
+  EXPECT_EQ(position, counter.asked);
+  counter.asked += count;
+  counter.most = std::max(counter.most, count);
+  counter.stop = counter.asked >= 10000;
+  return counter.frames.data();
+}
+
+TEST(PlayTest, SourceAskedInOrderUntilStoppedAndNothingPrinted) {
+  TestDir dir;
+  const std::string recording = dir.path + "/held.raw";
+  Counter counter;
+  PcmDevice device;
+  PcmError err;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(OpenPcm("file:'" + recording + "',raw", 44100, 2, &device, &err));
+  ASSERT_TRUE(AllocateWriteBuffers(device));
+  counter.frames.assign(3 * device.bufferFrames, 0x5a);
+  FrameSource source;
+  source.frames = kPlayUntilStopped;
+  source.read = CountedFrames;
+  source.context = &counter;
+  PlayControl control;
+  control.stopped = [](void* context) {
+    return static_cast<Counter*>(context)->stop;
+  };
+  control.context = &counter;
+  int underruns = 0;
+  EXPECT_TRUE(PLAY(device, source, control, &underruns, &err));
+  EXPECT_EQ(underruns, 0);
+  EXPECT_TRUE(PreparePcm(device, &err));
+  ClosePcm(device);
+  EXPECT_GE(counter.asked, 10000);
+  EXPECT_LE(counter.most, long(device.bufferFrames));
+  EXPECT_EQ(ReadFile(recording).size(), 6u * size_t(counter.asked));
+
+  EXPECT_FALSE(OpenPcm("nosuchdevice", 44100, 2, &device, &err));
+  EXPECT_EQ(device.pcm, nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  // alsa-lib may say what it could not find; this library says nothing.
+  EXPECT_EQ(testing::internal::GetCapturedStderr().find("pcm device"),
+            std::string::npos);
+  EXPECT_EQ(err.step, PcmStep::Open);
+  EXPECT_LT(err.code, 0);
+  EXPECT_STRNE(PcmErrorText(err), "");
 }
 
 }  // namespace
@@ -90,7 +153,7 @@ TEST(TestCardTest, CardThatOnlyRunsAt48000) {
                          "Warning Soundcard Did Not Return Requested "
                          "Samplerate...this will affect tuning\n"
                          "Samplerate = 48000\n");
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, std::string(kDeviceRateHint) + "\n");
   EXPECT_TRUE(Contains(CardLog(dir, "card"),
                        "hw_params access=RW_NONINTERLEAVED format=S24_3LE "
                        "channels=2 rate=48000 period=1024 buffer=2048\n"))
@@ -110,7 +173,7 @@ TEST(TestCardTest, ConsoleKeepsTheRateTheCardSettledOn) {
   WriteCards(dir, Card(dir, "card", "rates [ 48000 ]"));
   RunResult run = RunLarkhorn(dir, {}, "s card l 1 p l 8 p x\n");
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, std::string(kDeviceRateHint) + "\n");
   const std::string warning =
       "Warning Soundcard Did Not Return Requested Samplerate...this will "
       "affect tuning\nSamplerate = 48000\n";
@@ -141,7 +204,8 @@ TEST(TestCardTest, CardsThatCannotBeSetUpEndWithStatusOne) {
 
   RunResult s16 = RunLarkhorn(dir, {"440", "1", "s16"});
   EXPECT_EQ(s16.exitStatus, 1);
-  EXPECT_EQ(s16.err, "Unable to set playback format: Invalid argument\n");
+  EXPECT_EQ(s16.err, "Unable to set playback format: Invalid argument\n" +
+                         std::string(kPlughwHint) + "\n");
   EXPECT_EQ(s16.out,
             std::string(kA440) + "Try a different soundcard device name.\n");
 
@@ -156,7 +220,8 @@ TEST(TestCardTest, CardsThatCannotBeSetUpEndWithStatusOne) {
 
   RunResult busy = RunLarkhorn(dir, {"440", "1", "busy"});
   EXPECT_EQ(busy.exitStatus, 1);
-  EXPECT_EQ(busy.err, "unable to open pcm device: Device or resource busy\n");
+  EXPECT_EQ(busy.err, "unable to open pcm device: Device or resource busy\n" +
+                          std::string(kListDevicesHint) + "\n");
   EXPECT_EQ(busy.out, kA440);
 
   for (const char* name : {"s16", "mmap", "broken", "busy"}) {
@@ -231,6 +296,27 @@ TEST(TestCardTest, DisconnectedCardEndsWithTheWriteError) {
   RunResult recorded = RunLarkhorn(dir, {"440", "1", "recorded"});
   EXPECT_EQ(recorded.exitStatus, 1);
   EXPECT_TRUE(WavSizesMatch(ReadFile(dir.path + "/paced.wav")));
+  // Held, one-shot or in the console, the same.
+  for (const std::string input : {"", "p\n"}) {
+    std::vector<std::string> args = {"--hold", "--device=recorded"};
+    if (input.empty()) args.push_back("440");
+    // The input stays open until the program has ended by itself.
+    RunExtras open;
+    open.inputOnPipe = true;
+    open.whileRunning = [](pid_t pid, int) {
+      WaitFor([pid] {
+        const std::string stat =
+            ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        return stat.find(") Z ") != std::string::npos;
+      });
+    };
+    RunResult held = RunLarkhorn(dir, args, input, {}, open);
+    EXPECT_EQ(held.exitStatus, 1) << input;
+    EXPECT_TRUE(
+        Contains(held.err, "unable to write to pcm device: No such device\n"))
+        << held.err;
+    EXPECT_TRUE(WavSizesMatch(ReadFile(dir.path + "/paced.wav")));
+  }
 }
 
 // Cards with a fixed channel count other than two get the tone on every

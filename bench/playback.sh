@@ -5,14 +5,19 @@
 # installed. Then underruns and stale frames (played past the last frame
 # written; "sounding" counts those not silent) on the test card paced by
 # period interrupts as real cards are, idle and beside two CPU-bound
-# processes. A benchmark: it reports figures, it does not pass or fail.
+# processes. Then held tones (--hold) on that card, idle and beside two
+# CPU-bound processes: underruns, CPU and voluntary switches per second
+# held beside aplay's, peak memory after 10 s and after 60 s held, and the
+# time from a switch command in the console to the new pitch's first frame
+# at the card (bench/switch_latency.py). A benchmark: it reports figures,
+# it does not pass or fail.
 # Usage: bench/playback.sh [larkhorn binary...]   (default: builds
 # build/larkhorn). Several binaries, e.g. before and after a change, are
 # measured side by side.
 # RUNS=n sets how many runs of each are averaged (default 3).
 set -e
 cd "$(dirname "$0")/.."
-tools/install-deps time alsa-utils >/dev/null
+tools/install-deps time alsa-utils python3 >/dev/null
 ./build.sh >/dev/null
 binaries=("$@")
 [ ${#binaries[@]} -eq 0 ] && binaries=(build/larkhorn)
@@ -38,6 +43,8 @@ cat >"$scratch/alsa/asoundrc" <<CONF
 pcm_type.larkhorn_test { lib "$PWD/build/libasound_module_pcm_larkhorn_test.so" }
 pcm.card { type larkhorn_test realtime true }
 pcm.periods { type larkhorn_test period_interrupts true log "$scratch/card.log" }
+pcm.switching { type larkhorn_test period_interrupts true
+  record "$scratch/switch.raw" log "$scratch/switch.log" }
 CONF
 tone=$scratch/tone.wav
 "${binaries[0]}" 440 $seconds "file:$tone,wav" >/dev/null
@@ -133,3 +140,59 @@ for _ in 1 2; do
 done
 report_periods "2 busy"
 stop_hogs
+
+# A held tone for $1 seconds, ended by SIGINT: user+system seconds,
+# voluntary switches, underruns reported and peak resident memory (KB).
+held() {
+  local secs=$1 binary=$2 user sys vol rss
+  /usr/bin/time -f '%U %S %w %M' -o "$scratch/time" timeout -s INT "$secs" \
+    "$binary" --hold --device periods 440 >"$scratch/out" 2>"$scratch/err" ||
+    true
+  read -r user sys vol rss < <(tail -n 1 "$scratch/time")
+  echo "$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $vol" \
+    "$(grep -c '^RX$' "$scratch/out" || true) $rss"
+}
+
+# Per second held, beside aplay's per second of its 10 s file.
+report_held() {
+  local label=$1 binary cpu sw under rss
+  read -r acpu asw aunder _ < <(measure $(aplay_on periods))
+  for binary in "${binaries[@]}"; do
+    for ((i = 0; i < runs; i++)); do
+      read -r cpu sw under rss < <(held $seconds "$binary")
+      awk -v d="$label" -v b="$binary" -v n="$runs" -v c="$cpu" -v s="$sw" \
+        -v u="$under" -v m="$rss" -v ac="$acpu" -v as="$asw" -v au="$aunder" \
+        -v t="$seconds" 'BEGIN {
+          printf "%-8s %-22s %5d %6.1f %8.4f %8.1f %8.4f %8.1f %7.2f %7.2f %7d\n",
+            d, b, u, au / n, c / t, s / t, ac / n / t, as / n / t,
+            c / (ac / n), s / (as / n), m }'
+    done
+  done
+}
+
+echo
+printf '%-8s %-22s %5s %6s %8s %8s %8s %8s %7s %7s %7s\n' held binary \
+  under aplay cpu_s/s vcsw/s aplay_c/s aplay_w/s x_cpu x_vcsw rss_kb
+report_held idle
+for _ in 1 2; do
+  (while :; do :; done) &
+  hogs+=($!)
+done
+report_held "2 busy"
+stop_hogs
+
+echo
+echo "peak resident memory (KB) held 10 s and 60 s:"
+for binary in "${binaries[@]}"; do
+  read -r _ _ _ rss10 < <(held 10 "$binary")
+  read -r _ _ _ rss60 < <(held 60 "$binary")
+  echo "$binary $rss10 $rss60"
+done
+
+echo
+echo "switch command to the new pitch's first frame at the card (ms), and"
+echo "frames between the old tone's whole cycle end and the switch (0: none):"
+for binary in "${binaries[@]}"; do
+  python3 bench/switch_latency.py "$binary" switching "$scratch/switch.raw" \
+    "$scratch/switch.log" "$runs" | sed "s|^|$binary |"
+done

@@ -1,8 +1,8 @@
 # bash completion for larkhorn: the options, the temperament and timbre
 # names, with --listen the words for its seconds, and in the device
-# position the playback (with --listen, capture) devices larkhorn lists.
-# It needs no more than bash, and takes device names as data: nothing in
-# them is ever expanded or run.
+# position and after --device the playback (with --listen, capture)
+# devices larkhorn lists. It needs no more than bash, and takes device
+# names as data: nothing in them is ever expanded or run.
 
 # The words of the line up to the cursor into words and cword, as typed:
 # bash splits them at COMP_WORDBREAKS (= and : among them), and they are
@@ -74,19 +74,36 @@ _larkhorn_offer() {
   done
 }
 
+# The device names larkhorn lists (program $1, listing option $2), into
+# names.
+_larkhorn_devices() {
+  local line
+  names=()
+  while IFS= read -r line; do
+    names+=("${line%%  *}")
+  done < <("$1" "$2" 2>/dev/null)
+}
+
 _larkhorn() {
   local options="--help -h --version --list-devices --list-capture-devices
-    --a4 --temperament --cents --transpose --timbre --with --note --listen"
+    --a4 --temperament --cents --transpose --timbre --with --note --listen
+    --hold --device"
   local temperaments="equal pythagorean meantone werckmeister3 kirnberger3
     vallotti young"
   local timbres="sine warm bright"
   # Options followed by a value of their own.
-  local valued="--a4 --temperament --cents --transpose --timbre --with --note"
+  local valued="--a4 --temperament --cents --transpose --timbre --with"
+  valued+=" --note --device"
   local words cword REPLY open start
   COMPREPLY=()
   _larkhorn_words
   _larkhorn_dequote "${words[cword]}"
   local cur=$REPLY prev=${words[cword - 1]}
+  # With --listen the devices that capture, else those that play.
+  local i list=--list-devices
+  for ((i = 1; i < cword; i++)); do
+    [[ ${words[i]} == --listen ]] && list=--list-capture-devices
+  done
 
   case $prev in
     --temperament)
@@ -95,6 +112,12 @@ _larkhorn() {
       ;;
     --timbre)
       _larkhorn_offer $timbres
+      return
+      ;;
+    --device)
+      local names
+      _larkhorn_devices "$1" "$list"
+      _larkhorn_offer "${names[@]}"
       return
       ;;
   esac
@@ -113,6 +136,13 @@ _larkhorn() {
       _larkhorn_offer "${forms[@]}"
       return
       ;;
+    --device=*)
+      local names
+      _larkhorn_devices "$1" "$list"
+      for name in "${names[@]}"; do forms+=("--device=$name"); done
+      _larkhorn_offer "${forms[@]}"
+      return
+      ;;
   esac
   if [[ $cur == -* ]]; then
     _larkhorn_offer $options
@@ -120,18 +150,19 @@ _larkhorn() {
   fi
 
   # Frequency, seconds, device (with --note or --listen, seconds and
-  # device: with --listen, inf and none for the seconds, and the devices
-  # that capture): count the arguments before this one, leaving out the
+  # device: with --listen, inf and none for the seconds; none with --hold
+  # or --device): count the arguments before this one, leaving out the
   # options and their values. One hyphen makes no option: -440 is a
   # frequency.
-  local i position=0 device=2 list=--list-devices listen=""
+  local position=0 device=2 named=0
   for ((i = 1; i < cword; i++)); do
     if [[ ${words[i]} == --note || ${words[i]} == --note=* ||
       ${words[i]} == --listen ]]; then
       device=1
     fi
-    if [[ ${words[i]} == --listen ]]; then
-      list=--list-capture-devices listen=1
+    if [[ ${words[i]} == --hold || ${words[i]} == --device ||
+      ${words[i]} == --device=* ]]; then
+      named=1
     fi
     if [[ " $valued " == *" ${words[i]} "* ]]; then
       ((i++))
@@ -139,13 +170,11 @@ _larkhorn() {
       ((position++))
     fi
   done
-  if ((position == 0)) && [[ -n $listen ]]; then
+  if ((position == 0)) && [[ $list == --list-capture-devices ]]; then
     _larkhorn_offer inf none
-  elif ((position == device)); then
-    local line names=()
-    while IFS= read -r line; do
-      names+=("${line%%  *}")
-    done < <("$1" "$list" 2>/dev/null)
+  elif ((position == device && !named)); then
+    local names
+    _larkhorn_devices "$1" "$list"
     _larkhorn_offer "${names[@]}"
   fi
 } && complete -F _larkhorn larkhorn

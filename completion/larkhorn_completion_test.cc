@@ -88,7 +88,13 @@ TEST(CompletionTest, OptionsTemperamentsAndDevicesAsData) {
       "complete_line \"$l --note E2 1 lark\" $l --note E2 1 lark\n"
       "complete_line \"$l --listen 1 lark\" $l --listen 1 lark\n"
       "complete_line \"$l --listen \" $l --listen ''\n"
-      "complete_line \"$l --listen n\" $l --listen n\n";
+      "complete_line \"$l --listen n\" $l --listen n\n"
+      "complete_line \"$l --hold --device lark\" $l --hold --device lark\n"
+      "complete_line \"$l --device=lark\" $l --device = lark\n"
+      "complete_line \"$l --device=x 440 1 lark\" $l --device = x 440 1 "
+      "lark\n"
+      "complete_line \"$l --listen --device lark\" $l --listen --device "
+      "lark\n";
   // Every name the device list gives, the machine's plugins included.
   std::istringstream listed(RunLarkhorn(dir, {"--list-devices"}).out);
   std::vector<std::string> names, larkNames;
@@ -128,7 +134,8 @@ TEST(CompletionTest, OptionsTemperamentsAndDevicesAsData) {
       joined(temperaments) + "werckmeister3\n" + joined(timbres) + "bright\n" +
       joined(names) + joined(larkNames) + "\n" + joined(larkNames) +
       joined(captureLark) + "inf|" + kListenUntilStopped + "\n" +
-      kListenUntilStopped + "\n";
+      kListenUntilStopped + "\n" + joined(larkNames) + joined(larkNames) +
+      "\n" + joined(captureLark);
   EXPECT_EQ(RunBash(dir, completions), expected);
   if (access(kBashCompletion, R_OK) == 0) {
     EXPECT_EQ(RunBash(dir, std::string("source ") + kBashCompletion + "\n" +

@@ -391,3 +391,62 @@ void MakeTone(int32_t* samples, float frequency, uint32_t rate, int32_t n,
   const Tone tone = PlanTone(Timbres().front(), {frequency}, rate, volume, n);
   MakeToneFrames(tone, 0, n, samples);
 }
+
+int64_t ToneEnd(const Tone& tone) {
+  int64_t end = 0;
+  for (const ToneNote& note : tone.notes) end = std::max(end, EndFrame(note));
+  return end;
+}
+
+namespace {
+
+// Stream frames from here on are the next tone's.
+int64_t SwitchFrame(const HeldTone& held) {
+  const int64_t end = ToneEnd(held.tone);
+  return end > INT64_MAX - held.start ? INT64_MAX : held.start + end;
+}
+
+// Lets the next tone sound once the stream has reached frame.
+void FollowOn(HeldTone& held, int64_t frame) {
+  if (!held.switching) return;
+  const int64_t switchFrame = SwitchFrame(held);
+  if (frame < switchFrame) return;
+  held.previous = std::move(held.tone);
+  held.previousStart = held.start;
+  held.tone = std::move(held.next);
+  held.start = switchFrame;
+  held.switching = false;
+}
+
+}  // namespace
+
+void SwitchHeldTone(HeldTone& held, Tone next, int64_t from) {
+  FollowOn(held, from);
+  if (!held.switching) EndTone(held.tone, from - held.start);
+  held.next = std::move(next);
+  held.switching = true;
+}
+
+void MakeHeldFrames(HeldTone& held, int64_t first, int32_t count,
+                    int32_t* samples) {
+  int32_t done = 0;
+  while (done < count) {
+    const int64_t frame = first + done;
+    FollowOn(held, frame);
+    int32_t chunk = count - done;
+    if (frame < held.start) {
+      chunk =
+          static_cast<int32_t>(std::min<int64_t>(chunk, held.start - frame));
+      MakeToneFrames(held.previous, frame - held.previousStart, chunk,
+                     samples + done);
+      done += chunk;
+      continue;
+    }
+    if (held.switching) {
+      chunk = static_cast<int32_t>(
+          std::min<int64_t>(chunk, SwitchFrame(held) - frame));
+    }
+    MakeToneFrames(held.tone, frame - held.start, chunk, samples + done);
+    done += chunk;
+  }
+}

@@ -86,6 +86,36 @@ Tone PlanTone(const Timbre& timbre, const std::vector<float>& frequencies,
 // changes.
 void EndTone(Tone& tone, int64_t from);
 
+// The first frame after the last note's last whole cycle, INT64_MAX while
+// one sounds endlessly.
+int64_t ToneEnd(const Tone& tone);
+
+// A tone held until it is stopped, made block by block as it plays, which
+// may switch to another: the tone sounding, the frame of the stream at which
+// its frame 0 plays, and the tone that follows once it has ended; and the
+// one before, for frames asked for again after a device took only part of
+// a block.
+struct HeldTone {
+  Tone tone;
+  int64_t start = 0;
+  bool switching = false;
+  Tone next;
+  Tone previous;
+  int64_t previousStart = 0;
+};
+
+// Ends the held tone at the end of its first whole cycle at or after stream
+// frame from (as EndTone does), and lets next follow right after it, from
+// its phase zero. A switch still pending has next follow instead.
+void SwitchHeldTone(HeldTone& held, Tone next, int64_t from);
+
+// Fills samples[0..count) with frames [first, first + count) of the held
+// stream: each frame of a tone the same as MakeToneFrames makes at the same
+// index. Frames are asked for in order, from 0, and may be asked for again
+// from any frame since the last switch's.
+void MakeHeldFrames(HeldTone& held, int64_t first, int32_t count,
+                    int32_t* samples);
+
 // Fills samples[0..count) with frames [first, first + count) of tone: the
 // same values whatever range they are asked for in. Nothing is written for
 // a negative first or count.

@@ -362,6 +362,81 @@ TEST(ToneFramesTest, RangesAndEnds) {
             0);
 }
 
+std::vector<int32_t> HeldFrames(HeldTone& held, int64_t first, int32_t count) {
+  std::vector<int32_t> samples(count, 12345);
+  MakeHeldFrames(held, first, count, samples.data());
+  return samples;
+}
+
+// A held tone, made in blocks as playback asks for them, is the tone of a
+// fixed length over its whole cycles: 2 s of it that of an 8 s tone, and
+// far past 2^31 frames still the sine formula's frame.
+TEST(HeldToneTest, FramesOfTheWholeToneAtTheSameIndex) {
+  for (const char* timbre : {"sine", "warm"}) {
+    SCOPED_TRACE(timbre);
+    const Timbre& t = *FindTimbre(timbre);
+    HeldTone held;
+    held.tone = PlanTone(t, {440.0f}, 44100, 25.0f, kEndless);
+    std::vector<int32_t> made;
+    for (int64_t first = 0; first < 88200; first += 2048) {
+      const std::vector<int32_t> block = HeldFrames(held, first, 2048);
+      made.insert(made.end(), block.begin(), block.end());
+    }
+    made.resize(88200);
+    EXPECT_EQ(made,
+              Frames(PlanTone(t, {440.0f}, 44100, 25.0f, 352800), 0, 88200));
+  }
+  HeldTone held;
+  held.tone = PlanTone(Timbres().front(), {440.0f}, 44100, 25.0f, kEndless);
+  const int64_t far = (int64_t{1} << 31) + 1000;
+  const std::vector<int32_t> late = HeldFrames(held, far, 2048);
+  for (int32_t i = 0; i < 2048; ++i) {
+    const double x =
+        std::sin(static_cast<double>(far + i) * held.tone.sineStep) *
+        held.tone.sineAmplitude;
+    ASSERT_EQ(late[i], static_cast<int32_t>(x)) << i;
+  }
+}
+
+// A switch lets the old tone finish the cycle it is in at the frame it is
+// asked for, and the new one start from phase zero right after: no gap,
+// and no jump: the old tone's last frame lies less than two of its steps
+// before the zero crossing that ends its cycle, where the new one's first
+// frame is 0. A second switch before the first has sounded takes its place;
+// frames since the last switch can be made again.
+TEST(HeldToneTest, SwitchEndsOnAWholeCycleAndStartsAtPhaseZero) {
+  const Timbre& sine = Timbres().front();
+  const Tone a440 = PlanTone(sine, {440.0f}, 44100, 25.0f, kEndless);
+  const Tone e330 = PlanTone(sine, {329.63f}, 44100, 25.0f, kEndless);
+  HeldTone held;
+  held.tone = a440;
+  std::vector<int32_t> made = HeldFrames(held, 0, 10000);
+  SwitchHeldTone(held, PlanTone(sine, {100.0f}, 44100, 25.0f, kEndless), 10000);
+  SwitchHeldTone(held, e330, 10000);
+  const std::vector<int32_t> after = HeldFrames(held, 10000, 10000);
+  made.insert(made.end(), after.begin(), after.end());
+
+  const double period = 44100.0 / 440.0;
+  const int64_t end = static_cast<int64_t>(std::ceil(10000 / period) * period);
+  ASSERT_GE(end, 10000);
+  ASSERT_LT(end, 10000 + period);
+  EXPECT_EQ(std::vector<int32_t>(made.begin(), made.begin() + end),
+            Frames(a440, 0, int32_t(end)));
+  EXPECT_EQ(std::vector<int32_t>(made.begin() + end, made.end()),
+            Frames(e330, 0, int32_t(20000 - end)));
+  int32_t largestStep = 0;
+  for (int64_t i = 1; i < end; ++i) {
+    largestStep = std::max(largestStep, std::abs(made[i] - made[i - 1]));
+  }
+  EXPECT_EQ(made[end], 0);
+  EXPECT_LT(std::abs(made[end - 1]), 2 * largestStep);
+  EXPECT_EQ(held.start, end);
+  // Asked for again, as after a device took part of a block.
+  EXPECT_EQ(
+      HeldFrames(held, end - 50, 100),
+      std::vector<int32_t>(made.begin() + end - 50, made.begin() + end + 50));
+}
+
 TEST(Num24ToCharTest, PacksLittleEndianAndClampsTo24Bits) {
   const std::vector<int32_t> samples = {1,         -1,      8388607,  -8388608,
                                         0,         8388608, -8388609, INT32_MAX,

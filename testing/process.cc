@@ -88,9 +88,15 @@ size_t Count(const std::string& text, const std::string& part) {
 std::string WithoutHints(const std::string& err) {
   // The last: the half-rate hint's words, as PitchHint writes them.
   const char* const kHints[] = {
-      kNotAFrequency,   kNotALength,
-      kNotANoteName,    kNotANumber,
-      kNotAWholeNumber, " Hz is above half the sample rate: it plays as "};
+      kNotAFrequency,
+      kNotALength,
+      kNotANoteName,
+      kNotANumber,
+      kNotAWholeNumber,
+      kListDevicesHint,
+      kPlughwHint,
+      kDeviceRateHint,
+      " Hz is above half the sample rate: it plays as "};
   std::string rest;
   size_t start = 0;
   while (start < err.size()) {

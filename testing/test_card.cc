@@ -267,6 +267,7 @@ int Start(snd_pcm_ioplug_t* io) {
 int Stop(snd_pcm_ioplug_t* io) {
   TestCard* card = CardOf(io);
   Advance(card);
+  Log(card, "stop received=%llu", (unsigned long long)card->received);
   card->running = false;
   UpdatePoll(card);
   return 0;
@@ -294,8 +295,10 @@ snd_pcm_sframes_t Transfer(snd_pcm_ioplug_t* io,
   const size_t sampleBytes = snd_pcm_format_physical_width(io->format) / 8;
   const size_t frameBytes = io->channels * sampleBytes;
   if (card->periodInterrupts) {
-    Log(card, "write at=%llu frames=%lu", (unsigned long long)card->queued,
-        (unsigned long)size);
+    // When, and how much had been played then: when a frame is heard.
+    Log(card, "write at=%llu frames=%lu played=%llu t=%.6f",
+        (unsigned long long)card->queued, (unsigned long)size,
+        (unsigned long long)card->played, Now());
   }
   // In blocks, so that a card of many channels needs little memory.
   const snd_pcm_uframes_t blockFrames =
