@@ -275,6 +275,16 @@ size_t Matching(const std::vector<int32_t>& a, size_t from,
   return n;
 }
 
+// A card named "card" paced by period interrupts, recording to raw and
+// logging to log.
+void WritePeriodInterruptCard(const TestDir& dir, const std::string& raw,
+                              const std::string& log) {
+  WriteAlsaConfig(dir, TestCardType() +
+                           "pcm.card { type larkhorn_test period_interrupts "
+                           "true record \"" +
+                           raw + "\" log \"" + log + "\" }\n");
+}
+
 // Under --hold, on a card paced by period interrupts: the tone sounds while
 // the menu reads on; the next play command switches to its tone at the end
 // of a whole cycle of the old one, the new from phase zero; Ctrl-C silences
@@ -283,10 +293,7 @@ size_t Matching(const std::vector<int32_t>& a, size_t from,
 TEST(ConsoleTranscriptTest, HeldToneSwitchesAndIsSilenced) {
   TestDir dir;
   const std::string raw = dir.path + "/card.raw", log = dir.path + "/card.log";
-  WriteAlsaConfig(dir, TestCardType() +
-                           "pcm.card { type larkhorn_test period_interrupts "
-                           "true record \"" +
-                           raw + "\" log \"" + log + "\" }\n");
+  WritePeriodInterruptCard(dir, raw, log);
   size_t stoppedAt = 0;
   RunExtras extras;
   extras.inputOnPipe = true;
@@ -339,10 +346,7 @@ TEST(ConsoleTranscriptTest, HeldToneSwitchesAndIsSilenced) {
 TEST(ConsoleTranscriptTest, HeldToneSilencedAtATerminal) {
   TestDir dir;
   const std::string raw = dir.path + "/card.raw", log = dir.path + "/card.log";
-  WriteAlsaConfig(dir, TestCardType() +
-                           "pcm.card { type larkhorn_test period_interrupts "
-                           "true record \"" +
-                           raw + "\" log \"" + log + "\" }\n");
+  WritePeriodInterruptCard(dir, raw, log);
   const std::string status = HeldStatus(440.0f, 0, kCtrlCSilencesXEnds);
   const std::string stop = std::string("(") + kCtrlCSilencesXEnds + ")";
   std::string shown;
@@ -350,15 +354,7 @@ TEST(ConsoleTranscriptTest, HeldToneSilencedAtATerminal) {
   RunExtras terminal;
   terminal.consoleOnTerminal = true;
   terminal.whileRunning = [&](pid_t pid, int typing) {
-    auto readShown = [&] {
-      char buffer[4096];
-      pollfd ready = {typing, POLLIN, 0};
-      while (poll(&ready, 1, 0) > 0) {
-        const ssize_t got = read(typing, buffer, sizeof buffer);
-        if (got <= 0) break;
-        shown.append(buffer, size_t(got));
-      }
-    };
+    auto readShown = [&] { ReadAvailable(typing, &shown); };
     // Whether what the terminal shows from position from on comes to hold
     // text.
     auto shows = [&](const std::string& text, size_t from) {

@@ -104,13 +104,7 @@ TEST(LineEditorTest, SignalsAtThePrompt) {
       };
       auto shows = [&](const std::string& text) {
         return WaitFor([&] {
-          char buffer[4096];
-          pollfd ready = {console, POLLIN, 0};
-          while (poll(&ready, 1, 0) > 0) {
-            const ssize_t got = read(console, buffer, sizeof buffer);
-            if (got <= 0) break;
-            shown.append(buffer, size_t(got));
-          }
+          ReadAvailable(console, &shown);
           return shown.find(text) != std::string::npos;
         });
       };

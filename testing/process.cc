@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -66,6 +67,16 @@ bool WaitFor(const std::function<bool()>& condition) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+void ReadAvailable(int terminal, std::string* shown) {
+  char buffer[4096];
+  pollfd ready = {terminal, POLLIN, 0};
+  while (poll(&ready, 1, 0) > 0) {
+    const ssize_t got = read(terminal, buffer, sizeof buffer);
+    if (got <= 0) break;
+    shown->append(buffer, size_t(got));
+  }
 }
 
 void WaitForBytes(const std::string& path, size_t bytes, pid_t pid) {

@@ -80,6 +80,10 @@ size_t Count(const std::string& text, const std::string& part);
 // Polls until condition holds, or 20 s have passed; whether it held.
 bool WaitFor(const std::function<bool()>& condition);
 
+// Appends to *shown what a terminal's descriptor has for reading now,
+// without waiting for more.
+void ReadAvailable(int terminal, std::string* shown);
+
 // Waits until the file at path holds at least bytes, or process pid has
 // ended, or 20 s have passed.
 void WaitForBytes(const std::string& path, size_t bytes, pid_t pid);
