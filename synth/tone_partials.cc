@@ -4,7 +4,7 @@
 // no partial (in dB below the tone's peak), the share of the energy between
 // 200 Hz and 4 kHz, and the largest sample as a share of the peak the volume
 // sets. Over 2^20 frames of each tone after its fade-in, Kaiser-windowed.
-// Usage: build/larkhorn_spectrum
+// Usage: build/larkhorn_partials
 #include <algorithm>
 #include <cmath>
 #include <complex>
