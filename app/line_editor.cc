@@ -65,6 +65,8 @@ void EndReading(int signal) {
 }
 
 void Interrupt(int) { interrupted = 1; }
+void Continue(int) { continued = 1; }
+void Resize(int) { resized = 1; }
 
 // Told of each Ctrl-C, besides the line being dropped.
 void (*interruptHook)(int) = nullptr;
@@ -76,8 +78,6 @@ std::string rightText;
 // The last character handed to libedit: after an Escape, the rest of a key
 // sequence or a Meta key is awaited, and a redraw would break it.
 wchar_t lastHanded = 0;
-void Continue(int) { continued = 1; }
-void Resize(int) { resized = 1; }
 
 // Ctrl-Z: stopped with the terminal as it was, editing again once
 // continued.

@@ -163,6 +163,12 @@ bool ApplyDevice(const std::string& value, ToneSettings& settings,
   return true;
 }
 
+// The usage error for a device argument after --device.
+std::string DeviceNamedTwice(const char* arg) {
+  return "the device is named twice, by " + std::string(kDeviceOption) +
+         " and by " + Printable(arg);
+}
+
 // A tone's arguments, its frequency (or nullptr for a note) first, when
 // an option names the device or holds the tone: no argument may then name
 // the device, nor give a held tone a length.
@@ -176,8 +182,7 @@ bool CheckArguments(const std::vector<const char*>& args,
     return false;
   }
   if (line.deviceGiven && args.size() > deviceAt) {
-    *err = "the device is named twice, by " + std::string(kDeviceOption) +
-           " and by " + Printable(args[deviceAt]);
+    *err = DeviceNamedTwice(args[deviceAt]);
     return false;
   }
   return true;
@@ -575,8 +580,7 @@ bool ParseCommandLine(int argc, const char* const* argv, ToneSettings& settings,
     settings.listenToNote = line.noteGiven;
     // [seconds [device]], as a tone's [length [device]] without frequency.
     if (line.deviceGiven && args.size() > 1) {
-      *err = "the device is named twice, by " + std::string(kDeviceOption) +
-             " and by " + Printable(args[1]);
+      *err = DeviceNamedTwice(args[1]);
       return false;
     }
     return ParseListenArguments(args, settings, err);
