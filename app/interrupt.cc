@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +24,10 @@ const int kIgnoredSignal = SIGXFSZ;
 const time_t kStuckSeconds = 1;
 
 volatile sig_atomic_t caughtSignal = 0;
+// Every signal caught, so that a request can tell whether one came after
+// it; lock-free, and so safe in a handler.
+std::atomic<int> signalsCaught{0};
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "a handler needs a lock-free count");
 // The actions the signals had before, restored after the tone.
 struct sigaction previous[kSignalCount];
 bool caught[kSignalCount];
@@ -49,6 +54,7 @@ void EndNow() {
 // A second signal during the same tone ends the program at once, in case
 // playback is stuck inside the sound library and never sees the first.
 void Catch(int signal) {
+  ++signalsCaught;
   // Compared and set at once: in the held console the player thread takes
   // the signal (TakeToneSignal) while this runs in the console's thread.
   int none = 0;
@@ -144,6 +150,8 @@ void CatchHeldToneSignals(int fd) {
   wakeFd = fd;
   CatchSignals(SA_RESTART);
 }
+
+int ToneSignalsCaught() { return signalsCaught.load(); }
 
 int TakeToneSignal() {
   timerArmed = 0;

@@ -29,6 +29,10 @@ void CatchHeldToneSignals(int wakeFd);
 // silences a held tone and the console goes on.
 int TakeToneSignal();
 
+// How many signals have been caught in the run: a Ctrl-C that a player
+// takes late silences the requests made before it, not those after.
+int ToneSignalsCaught();
+
 // Takes signal as caught, unless one is already: for a reader that handles
 // Ctrl-C itself.
 void NoteToneSignal(int signal);

@@ -144,27 +144,18 @@ void SayUnderrun(const Countdown* countdown) {
   fflush(stdout);
 }
 
-struct OneShotContext {
-  Countdown countdown;
-};
-
 bool ToneSignalCaught(void*) { return *ToneSignalFlag() != 0; }
 
-void OneShotProgress(double played, double left, void* context) {
-  UpdateCountdown(played, left,
-                  &static_cast<OneShotContext*>(context)->countdown);
+// The one-shot tone's countdown (the context) told of playback.
+void OneShotUnderrun(void* countdown) {
+  SayUnderrun(static_cast<const Countdown*>(countdown));
 }
 
-void OneShotUnderrun(void* context) {
-  SayUnderrun(&static_cast<OneShotContext*>(context)->countdown);
-}
-
-// A device that failed while a tone played: said, and the program ends with
-// status 1, the device closed so that a recording keeps what it got.
-[[noreturn]] void FailWrite(PcmDevice& device, const PcmError& err) {
+// A device that failed while a tone played: said, and the device closed so
+// that a recording keeps what it got. The program then ends with status 1.
+void FailedWrite(PcmDevice& device, const PcmError& err) {
   fprintf(stderr, "unable to write to pcm device: %s\n", PcmErrorText(err));
   ClosePcm(device);
-  exit(1);
 }
 
 // The tone held in the console: a player thread writes it to its device
@@ -174,6 +165,7 @@ struct HeldPlayer {
   std::mutex lock;
   bool switching = false;  // next is waiting to be played
   Tone next;
+  int nextAfterSignals = 0;  // ToneSignalsCaught() when next was asked for
   // The tone sounding (or about to), for its status at a terminal.
   bool sounding = false;
   float soundingFrequency = 0;
@@ -211,18 +203,24 @@ void HeldUnderrun(void*) { SayUnderrun(nullptr); }
 }
 
 [[noreturn]] void FailHeldWrite(HeldPlayer& held, const PcmError& err) {
-  fprintf(stderr, "unable to write to pcm device: %s\n", PcmErrorText(err));
-  ClosePcm(held.device);
+  FailedWrite(held.device, err);
   GiveTerminalBack();
   fflush(stdout);
   fflush(stderr);
   _exit(1);
 }
 
-// Ctrl-C silences; another signal ends the program.
+// Ctrl-C silences, also a tone asked for before it that has yet to start;
+// another signal ends the program.
 void TakeSignal(HeldPlayer& held) {
   const int signal = TakeToneSignal();
-  if (signal != 0 && signal != SIGINT) EndHeldBySignal(held, signal);
+  if (signal == 0) return;
+  if (signal != SIGINT) EndHeldBySignal(held, signal);
+  std::lock_guard<std::mutex> hold(held.lock);
+  if (held.switching && held.nextAfterSignals < ToneSignalsCaught()) {
+    held.switching = false;
+    held.sounding = false;
+  }
 }
 
 void RunHeldPlayer(HeldPlayer* held) {
@@ -317,6 +315,8 @@ long HeldStatusAtRight(std::string* text) {
 // The console's play command under --hold: starts the tone, or switches
 // to it, and returns.
 bool PlayHeldInConsole(ToneSettings& settings) {
+  // A Ctrl-C from here on comes after this request.
+  const int signalsBefore = ToneSignalsCaught();
   printf("Frequency = %.2f Hz\n", settings.frequency);
   fflush(stdout);
   if (player == nullptr) {
@@ -340,6 +340,7 @@ bool PlayHeldInConsole(ToneSettings& settings) {
   {
     std::lock_guard<std::mutex> hold(player->lock);
     player->next = std::move(tone);
+    player->nextAfterSignals = signalsBefore;
     player->switching = true;
     player->sounding = true;
     player->soundingFrequency = settings.frequency;
@@ -382,21 +383,23 @@ bool PlayTone(ToneSettings& settings) {
     MakePackedTone(packed.get(), SettingsTone(settings, n), n);
     source = WholeTone(packed.get(), n);
   }
-  OneShotContext context;
-  context.countdown = StartCountdown(
+  Countdown countdown = StartCountdown(
       settings.frequency,
       settings.hold ? INFINITY : double(n) / settings.sampleRate);
   PlayControl control;
   control.stopped = ToneSignalCaught;
-  control.progress = OneShotProgress;
+  control.progress = UpdateCountdown;
   control.underrun = OneShotUnderrun;
-  control.context = &context;
+  control.context = &countdown;
   PcmError err;
   const bool played = PLAY(device, source, control, nullptr, &err);
-  EraseCountdown(context.countdown);
+  EraseCountdown(countdown);
+  if (!played) {
+    FailedWrite(device, err);
+    exit(1);
+  }
   // Closing the device lets a recording through ALSA's file plugin keep what
-  // it got (its header is written at close), also after a failure.
-  if (!played) FailWrite(device, err);
+  // it got (its header is written at close).
   ClosePcm(device);
   EndToneSignals(settings);
   return true;
